@@ -1,0 +1,90 @@
+# Uniform helpers so that every folder's CMakeLists stays a few lines: a library per subsystem,
+# its Windows library only when building for Windows, and tests with their labels.
+
+set(OSTRIVEL_WARNINGS -Wall -Wextra -Wpedantic -Werror)
+
+if(OSTRIVEL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(OSTRIVEL_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# The json package's CMake config points at /usr/include, which must never reach the MinGW
+# compiler (it drags in glibc headers); both builds see a folder holding only the json headers.
+function(ostrivel_setup_json)
+  find_path(OSTRIVEL_JSON_ROOT nlohmann/json.hpp PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT OSTRIVEL_JSON_ROOT)
+    message(FATAL_ERROR "nlohmann/json.hpp not found: run tools/setup.sh")
+  endif()
+  set(dest ${CMAKE_BINARY_DIR}/json-include)
+  file(COPY ${OSTRIVEL_JSON_ROOT}/nlohmann DESTINATION ${dest})
+  add_library(ostrivel_json INTERFACE)
+  target_include_directories(ostrivel_json SYSTEM INTERFACE ${dest})
+endfunction()
+
+function(ostrivel_setup_gtest)
+  if(WIN32)
+    # GoogleTest built for MinGW from Debian's sources.
+    set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+    add_library(ostrivel_gtest INTERFACE)
+    target_link_libraries(ostrivel_gtest INTERFACE gtest_main gmock)
+    # Windows test programs run under Wine, each in a fresh copy of one prepared prefix.
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        bash ${CMAKE_SOURCE_DIR}/tests/wine/run-in-prefix.sh ${CMAKE_BINARY_DIR}/wine/template
+        PARENT_SCOPE)
+  else()
+    find_package(GTest REQUIRED)
+    add_library(ostrivel_gtest INTERFACE)
+    target_link_libraries(ostrivel_gtest INTERFACE GTest::gtest_main GTest::gmock)
+  endif()
+endfunction()
+
+# ostrivel_library(name SOURCES ... [DEPS ...] [SYSLIBS ...])
+# SYSLIBS names Windows system libraries; say beside each which file needs it.
+function(ostrivel_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;SYSLIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_BINARY_DIR}/generated)
+  target_link_libraries(${name} PUBLIC ostrivel_json ${ARG_DEPS} ${ARG_SYSLIBS})
+  target_compile_options(${name} PRIVATE ${OSTRIVEL_WARNINGS})
+endfunction()
+
+# ostrivel_test(name LABELS ... SOURCES ... [DEPS ...])
+# Windows test programs (built only for Windows) run under Wine and carry the label "wine".
+function(ostrivel_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS;SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ostrivel_test_support ${ARG_DEPS} ostrivel_gtest)
+  target_compile_options(${name} PRIVATE ${OSTRIVEL_WARNINGS})
+  add_test(NAME ${name} COMMAND ${name})
+  set(labels ${ARG_LABELS})
+  if(WIN32)
+    list(APPEND labels wine)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# ostrivel_wine_test(name LABELS ... SCRIPT file [TIMEOUT s] [DEPENDS targets])
+# A shell test that runs the real executable (or Windows test programs) under Wine.
+function(ostrivel_wine_test name)
+  cmake_parse_arguments(ARG "" "SCRIPT;TIMEOUT" "LABELS;ARGS" ${ARGN})
+  add_test(NAME ${name} COMMAND bash ${ARG_SCRIPT} ${ARG_ARGS})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    LABELS "${ARG_LABELS};wine"
+    TIMEOUT ${ARG_TIMEOUT}
+    FIXTURES_REQUIRED wine
+    ENVIRONMENT "OSTRIVEL_SOURCE_DIR=${CMAKE_SOURCE_DIR};OSTRIVEL_BUILD_DIR=${CMAKE_BINARY_DIR};OSTRIVEL_NATIVE_BUILD_DIR=${OSTRIVEL_NATIVE_BUILD_DIR};OSTRIVEL_WINE_TEMPLATE=${CMAKE_BINARY_DIR}/wine/template")
+endfunction()

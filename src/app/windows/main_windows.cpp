@@ -1,0 +1,29 @@
+// The entry point: fixes the mode, folders and URLs, builds every object the mode needs, runs it.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/startup.h"
+#include "app/windows/modes_windows.h"
+#include "infra/clock_system.h"
+#include "measurement/windows/system_facts_windows.h"
+
+using namespace ostrivel;
+
+int main(int argc, char** argv) {
+  const CommandLine command = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  // The overrides are read once, before anything else is built.
+  const BaseUrls urls = resolveBaseUrls([](const std::string& name) -> std::optional<std::string> {
+    const char* value = std::getenv(name.c_str());
+    return value ? std::optional<std::string>(value) : std::nullopt;
+  });
+  const AgentPaths paths = agentPaths(programDataDir());
+
+  ClockSystem clock;
+  const SharedObjects shared{command, urls, paths, clock};
+
+  if (command.mode == "-service" || command.mode == "-run") {
+    return runPipelineMode(shared);
+  }
+  return runUserMode(shared);
+}

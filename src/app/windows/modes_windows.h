@@ -1,0 +1,20 @@
+// The two families of modes: the measuring pipeline ("-service", "-run") and the user modes.
+#pragma once
+
+#include "app/startup.h"
+#include "infra/clock.h"
+
+namespace ostrivel {
+
+// What every mode shares; built by the entry point and lent to the mode for its whole run.
+struct SharedObjects {
+  const CommandLine& command;
+  const BaseUrls& urls;
+  const AgentPaths& paths;
+  const Clock& clock;
+};
+
+int runPipelineMode(const SharedObjects& shared);
+int runUserMode(const SharedObjects& shared);
+
+}  // namespace ostrivel

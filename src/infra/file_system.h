@@ -1,0 +1,36 @@
+// The seam through which the agent touches files: outbox, history, identity file.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrivel {
+
+// Contract: no operation throws for an ordinary failure; each reports success as a boolean or an
+// empty result. Paths are narrow texts. writeAtomic, read, remove, move, list and ensureDirectory
+// may be called from any thread; watch and unwatch from one thread only.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Calls back (on a thread of its own) within about a second of a file in dir being created,
+  // renamed, deleted or written. Creates dir first when it is missing.
+  virtual void watch(const std::string& directory, std::function<void()> callback) = 0;
+  // Stops and joins every watch.
+  virtual void unwatch() = 0;
+  // Creates dir and its missing parents; true when it exists afterwards.
+  virtual bool ensureDirectory(const std::string& directory) = 0;
+  // Readers see the old content or the whole new one, never a part; true when the file is in place.
+  virtual bool writeAtomic(const std::string& path, const std::string& content) = 0;
+  // The whole file byte for byte; no value when it cannot be opened.
+  virtual std::optional<std::string> read(const std::string& path) = 0;
+  // True only when a file was removed.
+  virtual bool remove(const std::string& path) = 0;
+  // Replaces an existing target.
+  virtual bool move(const std::string& from, const std::string& to) = 0;
+  // Names (not paths) of the regular files in dir, ".tmp" files left out, in no promised order.
+  virtual std::vector<std::string> list(const std::string& directory) = 0;
+};
+
+}  // namespace ostrivel

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# ostrivel.exe is a 64-bit GUI program with no MinGW DLL to carry, a version resource and an
+# asInvoker manifest.
+set -uo pipefail
+exe="$1"
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+grep -q "file format pei-x86-64" <<<"$headers" || fail "not PE32+ (pei-x86-64)"
+grep -qE "^Magic[[:space:]]+020b" <<<"$headers" || fail "optional header magic is not 020b (PE32+)"
+grep -qE "^Subsystem[[:space:]]+00000002" <<<"$headers" || fail "subsystem is not Windows GUI (2)"
+
+# Imports: Windows system DLLs only.
+allowed='^(kernel32|advapi32|user32|shell32|ole32|oleaut32|ws2_32|winhttp|wevtapi|version|ntdll|msvcrt|shlwapi|userenv|bcrypt|crypt32|secur32|rpcrt4|wtsapi32|api-ms-win-[a-z0-9-]+)\.dll$'
+while read -r dll; do
+  lower=$(tr 'A-Z' 'a-z' <<<"$dll")
+  grep -qE "$allowed" <<<"$lower" || fail "imports $dll, which is not a Windows system DLL"
+done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
+
+grep -qE "Resource Directory" <<<"$headers" || fail "no resource directory"
+strings -el "$exe" | grep -qx "2026.1.0.10" || fail "no version 2026.1.0.10 in the version resource"
+grep -qa 'level="asInvoker"' "$exe" || fail "no asInvoker manifest"
+
+[ "$failures" -eq 0 ] && echo "all checks passed"
+exit $((failures > 0))

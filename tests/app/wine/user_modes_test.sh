@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The user modes under Wine: mode folding, the usage line, exit codes and the user's day log.
+source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
+
+usage="usage: Ostrivel [-check | -service | -run | -stop | -install | -uninstall | status]"
+
+run_agent help
+expect_eq "$RC" 1 "exit code of 'help'"
+expect_contains "$WORK/out" "[info] [ui] verb: help"
+expect_contains "$WORK/out" "[info] $usage"
+
+run_agent
+expect_eq "$RC" 0 "exit code without an argument"
+expect_contains "$WORK/out" "[info] [ui] verb: (none)"
+expect_contains "$WORK/out" "$usage"
+
+for spelling in -STATUS -Status; do
+  run_agent "$spelling"
+  expect_contains "$WORK/out" "[ui] verb: status"
+done
+
+# The user's day log: local date as its name, CRLF line ends, a local stamp with its offset.
+day_file=$(ls "$DATA_UNIX/logs/ui/"*.log 2>/dev/null | head -n 1)
+if [ -z "$day_file" ]; then
+  fail "no day file under $DATA_UNIX/logs/ui"
+else
+  expect_eq "$(basename "$day_file")" "$(date +%Y%m%d).log" "day file name"
+  expect_contains "$day_file" "[info] [ui] verb: help"
+  if ! head -n 1 "$day_file" | grep -qE $'^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2} \\[info\\] \\[ui\\] verb: help\r$'; then
+    fail "first line is not '<local stamp with offset> [info] ...' ending in CRLF: $(head -n 1 "$day_file" | od -c | head -n 3)"
+  fi
+fi
+
+finish

@@ -1,0 +1,37 @@
+// A clock a test sets and advances; the local time is UTC shifted by a chosen offset.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "infra/clock.h"
+#include "infra/time_format.h"
+
+namespace ostrivel::testing {
+
+class FakeClock : public Clock {
+ public:
+  explicit FakeClock(std::int64_t startMs = 1767614400000, std::int32_t offsetMinutes = 0)
+      : now(startMs), offset(offsetMinutes) {}
+
+  void set(std::int64_t ms) { now = ms; }
+  void advance(std::int64_t ms) { now += ms; }
+  void setOffset(std::int32_t minutes) { offset = minutes; }
+
+  std::int64_t nowMs() const override { return now; }
+  std::string utcStamp() const override { return formatUtcStamp(utcOrEpoch(secondsOf(now))); }
+  std::string localStamp() const override {
+    const std::int32_t minutes = offset;
+    return formatLocalStamp(localTime(minutes), minutes);
+  }
+  std::int32_t utcOffsetMinutes() const override { return offset; }
+  std::string localDayKey() const override { return formatDayKey(localTime(offset)); }
+
+ private:
+  std::tm localTime(std::int32_t minutes) const { return utcOrEpoch(secondsOf(now + minutes * 60000LL)); }
+
+  std::atomic<std::int64_t> now;
+  std::atomic<std::int32_t> offset;
+};
+
+}  // namespace ostrivel::testing

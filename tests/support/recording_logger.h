@@ -1,0 +1,62 @@
+// A logger that keeps every line, so tests can check texts, levels and stamps.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "infra/logger.h"
+
+namespace ostrivel::testing {
+
+struct LoggedLine {
+  std::uint32_t level;
+  std::string message;
+  std::string stamp;
+};
+
+class RecordingLogger : public Logger {
+ public:
+  void log(std::uint32_t level, const std::string& message, const std::string& stamp) override {
+    std::lock_guard lock(mutex);
+    recorded.push_back({level, message, stamp});
+  }
+
+  std::vector<LoggedLine> lines() const {
+    std::lock_guard lock(mutex);
+    return recorded;
+  }
+
+  std::vector<std::string> messages() const {
+    std::lock_guard lock(mutex);
+    std::vector<std::string> out;
+    for (const auto& line : recorded) {
+      out.push_back(line.message);
+    }
+    return out;
+  }
+
+  // How many lines contain the text.
+  std::size_t count(const std::string& text) const {
+    std::lock_guard lock(mutex);
+    std::size_t n = 0;
+    for (const auto& line : recorded) {
+      n += line.message.find(text) != std::string::npos ? 1 : 0;
+    }
+    return n;
+  }
+
+  bool contains(const std::string& text) const { return count(text) > 0; }
+
+  void clear() {
+    std::lock_guard lock(mutex);
+    recorded.clear();
+  }
+
+ private:
+  mutable std::mutex mutex;
+  std::vector<LoggedLine> recorded;
+};
+
+}  // namespace ostrivel::testing

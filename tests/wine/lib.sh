@@ -1,0 +1,105 @@
+# Shared steps of the Wine tests: a private prefix, the agent's folders, running the agent,
+# and checks that print what they expected. Source it from a test script.
+set -uo pipefail
+
+: "${OSTRIVEL_BUILD_DIR:?run through ctest (OSTRIVEL_BUILD_DIR unset)}"
+: "${OSTRIVEL_WINE_TEMPLATE:?run through ctest (OSTRIVEL_WINE_TEMPLATE unset)}"
+
+AGENT_EXE="$OSTRIVEL_BUILD_DIR/ostrivel.exe"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/ostrivel-winetest.XXXXXX")
+export WINEPREFIX="$WORK/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+FAILURES=0
+CLEANUP_STEPS=()
+
+on_exit() {
+  local step
+  for step in "${CLEANUP_STEPS[@]}"; do
+    eval "$step" >/dev/null 2>&1 || true
+  done
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WORK"
+}
+trap on_exit EXIT
+cp -a "$OSTRIVEL_WINE_TEMPLATE" "$WINEPREFIX"
+
+# Runs a command when the test ends, before Wine is stopped.
+at_exit() { CLEANUP_STEPS+=("$1"); }
+
+# The Windows spelling of a Unix path (Wine maps the Unix root as drive Z:).
+winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
+
+# Registry edits made straight in the prefix's files, before its wineserver starts (each
+# "wine reg add" would cost half a second). Values are plain REG_SZ texts.
+reg_text() { perl -pe 's/\\/\\\\/g; s/"/\\"/g' <<<"$1"; }
+
+# set_reg_value SECTION NAME VALUE: SECTION as written in system.reg, e.g.
+# 'System\\CurrentControlSet\\Control\\Session Manager\\Environment'.
+set_reg_value() {
+  SECTION="[$1]" NAME="$2" VALUE="$(reg_text "$3")" perl -i -ne '
+    if ($skip && /^"\Q$ENV{NAME}\E"=/i) { next; }
+    print;
+    if (index($_, $ENV{SECTION}) == 0) { $skip = 1; $pending = 1; next; }
+    if ($pending && /^#time=/) { print "\"$ENV{NAME}\"=\"$ENV{VALUE}\"\n"; $pending = 0; }
+    if (/^\[/ && index($_, $ENV{SECTION}) != 0) { $skip = 0; }
+  ' "$WINEPREFIX/system.reg"
+}
+
+# set_machine_env NAME VALUE: an environment variable every process gets, services included
+# (a service does not inherit the environment of the program that started it).
+set_machine_env() {
+  set_reg_value 'System\\CurrentControlSet\\Control\\Session Manager\\Environment' "$1" "$2"
+}
+
+# A ProgramData folder of the test's own; the agent's data folder is $PROGRAMDATA_UNIX/Ostrivel.
+# Wine takes ProgramData from the profile list, not from the Unix environment.
+PROGRAMDATA_UNIX="$WORK/programdata"
+mkdir -p "$PROGRAMDATA_UNIX"
+PROGRAMDATA_WIN=$(winpath "$PROGRAMDATA_UNIX")
+set_reg_value 'Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList' ProgramData "$PROGRAMDATA_WIN"
+set_machine_env ProgramData "$PROGRAMDATA_WIN"
+DATA_UNIX="$PROGRAMDATA_UNIX/Ostrivel"
+
+# run_agent ARGS...: runs ostrivel.exe; output in $WORK/out and $WORK/err, exit code in $RC.
+run_agent() {
+  wine "$AGENT_EXE" "$@" >"$WORK/out" 2>"$WORK/err" </dev/null
+  RC=$?
+}
+
+fail() {
+  echo "FAIL: $*" >&2
+  FAILURES=$((FAILURES + 1))
+}
+
+expect_eq() {  # expect_eq ACTUAL EXPECTED WHAT
+  if [ "$1" != "$2" ]; then fail "$3: expected '$2', got '$1'"; fi
+}
+
+expect_contains() {  # expect_contains FILE TEXT
+  if ! grep -qF -- "$2" "$1"; then
+    fail "$(basename "$1") lacks '$2'"
+    sed 's/^/    | /' "$1" >&2
+  fi
+}
+
+expect_not_contains() {  # expect_not_contains FILE TEXT
+  if grep -qF -- "$2" "$1"; then fail "$(basename "$1") holds '$2'"; fi
+}
+
+# wait_for SECONDS COMMAND...: polls every 0.2 s until the command succeeds.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    if [ $SECONDS -ge $deadline ]; then return 1; fi
+    sleep 0.2
+  done
+}
+
+finish() {
+  if [ "$FAILURES" -gt 0 ]; then
+    echo "$FAILURES check(s) failed" >&2
+    exit 1
+  fi
+  echo "all checks passed"
+  exit 0
+}
