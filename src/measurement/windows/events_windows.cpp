@@ -1,0 +1,114 @@
+// Power events from the System event log, polled every 30 seconds on a thread of their own.
+#include "measurement/windows/events_windows.h"
+
+#include <chrono>
+#include <vector>
+
+#include "infra/windows/scoped_handle.h"
+// winevt.h after the gate header: it needs the Windows types.
+#include <winevt.h>
+
+namespace ostrivel {
+
+namespace {
+
+struct EvtHandleTraits {
+  using Handle = EVT_HANDLE;
+  static Handle invalid() { return nullptr; }
+  static bool isValid(Handle h) { return h != nullptr; }
+  static void close(Handle h) { EvtClose(h); }
+};
+using EvtHandle = ScopedHandle<EvtHandleTraits>;
+
+constexpr auto kPollInterval = std::chrono::seconds(30);
+
+// Boot, shutdown (clean and unexpected), suspend and resume of the last 48 hours, oldest first.
+constexpr wchar_t kQuery[] =
+    L"*[System[(EventID=6005 or EventID=6006 or EventID=6008 or EventID=42 or EventID=107) and "
+    L"TimeCreated[timediff(@SystemTime) <= 172800000]]]";
+
+EventValue valueOf(const EVT_VARIANT& variant) {
+  EventValue value{static_cast<std::uint32_t>(variant.Type & EVT_VARIANT_TYPE_MASK), 0};
+  switch (value.type) {
+    case EvtVarTypeUInt16:
+      value.bits = variant.UInt16Val;
+      break;
+    case EvtVarTypeUInt32:
+      value.bits = variant.UInt32Val;
+      break;
+    case EvtVarTypeFileTime:
+      value.bits = variant.FileTimeVal;
+      break;
+    default:
+      break;
+  }
+  return value;
+}
+
+}  // namespace
+
+EventsWindows::EventsWindows(const Clock& clock) : Events(clock) {}
+
+EventsWindows::~EventsWindows() { stopSource(); }
+
+void EventsWindows::startSource(SourceCallback sourceCallback) {
+  poller = std::jthread([this, deliver = std::move(sourceCallback)](std::stop_token stop) {
+    while (!stop.stop_requested()) {
+      try {
+        poll(deliver);
+      } catch (...) {
+        // A failed poll (the callback's own failure included) waits for the next one.
+      }
+      std::unique_lock guard(mutex);
+      wakeUp.wait_for(guard, stop, kPollInterval, [] { return false; });
+    }
+  });
+}
+
+void EventsWindows::stopSource() {
+  if (poller.joinable()) {
+    poller.request_stop();
+    poller.join();
+  }
+}
+
+void EventsWindows::poll(const SourceCallback& deliver) {
+  EvtHandle query(EvtQuery(nullptr, L"System", kQuery, EvtQueryChannelPath | EvtQueryForwardDirection));
+  if (!query) {
+    return;
+  }
+  LPCWSTR paths[] = {L"Event/System/EventID", L"Event/System/TimeCreated/@SystemTime"};
+  EvtHandle context(EvtCreateRenderContext(2, paths, EvtRenderContextValues));
+  if (!context) {
+    return;
+  }
+  cursor.beginPoll();
+  for (;;) {
+    EVT_HANDLE batch[16] = {};
+    DWORD returned = 0;
+    if (!EvtNext(query.get(), 16, batch, 5000, 0, &returned)) {
+      break;  // no more events, a time-out or an error all end the poll
+    }
+    std::vector<EvtHandle> owned;
+    for (DWORD i = 0; i < returned; ++i) {
+      owned.emplace_back(batch[i]);
+    }
+    for (const auto& event : owned) {
+      alignas(EVT_VARIANT) BYTE buffer[256] = {};
+      DWORD used = 0;
+      DWORD count = 0;
+      if (!EvtRender(context.get(), event.get(), EvtRenderEventValues, sizeof buffer, buffer, &used, &count) ||
+          count < 2) {
+        continue;
+      }
+      const auto* values = reinterpret_cast<const EVT_VARIANT*>(buffer);
+      const auto found = powerEventFrom(valueOf(values[0]), valueOf(values[1]));
+      if (found && cursor.accept(found->at)) {
+        deliver(found->at, found->kind);
+      }
+    }
+  }
+  cursor.endPoll();
+}
+
+}  // namespace ostrivel

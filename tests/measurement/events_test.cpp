@@ -1,0 +1,101 @@
+// The events source: its own start and stop, session kinds, and event-log entries to power events.
+#include <gtest/gtest.h>
+
+#include "measurement/events.h"
+#include "measurement/power_events.h"
+#include "support/fake_clock.h"
+
+namespace ostrivel {
+namespace {
+
+// A platform source the test drives by hand.
+class ScriptedEvents : public Events {
+ public:
+  using Events::Events;
+  SourceCallback source;
+  int stops = 0;
+
+ protected:
+  void startSource(SourceCallback sourceCallback) override { source = std::move(sourceCallback); }
+  void stopSource() override {
+    ++stops;
+    source = nullptr;
+  }
+};
+
+struct Received {
+  std::vector<std::pair<std::int64_t, std::string>> events;
+  Events::Callback callback() {
+    return [this](const Data& data) {
+      EXPECT_EQ(data.name, "event");
+      events.emplace_back(data.payload.at("at").get<std::int64_t>(), data.payload.at("kind").get<std::string>());
+    };
+  }
+};
+
+TEST(Events, FramesARunWithStartedAndStoppedAndDropsUnknownKinds) {
+  testing::FakeClock clock(1000);
+  ScriptedEvents events(clock);
+  Received received;
+
+  events.stop();  // never started: nothing
+  events.start(received.callback());
+  events.source(500, "boot");
+  events.source(600, "hibernate");
+  events.onSessionChange("lock");
+  events.onSessionChange("remoteConnect");
+  clock.set(2000);
+  events.stop();
+  events.stop();
+  events.onSessionChange("unlock");  // after the run: no receiver
+
+  using E = std::vector<std::pair<std::int64_t, std::string>>;
+  EXPECT_EQ(received.events, (E{{1000, "started"}, {500, "boot"}, {1000, "lock"}, {2000, "stopped"}}));
+  EXPECT_EQ(events.stops, 1);
+
+  // The same object runs again after a re-enrolment, framed the same way.
+  events.start(received.callback());
+  events.stop();
+  EXPECT_EQ(received.events.back().second, "stopped");
+  EXPECT_EQ(received.events[received.events.size() - 2].second, "started");
+}
+
+TEST(PowerEvents, MapsIdsOfEitherWidthAndFileTimes) {
+  const std::uint64_t newYear2026 = (1767225600000ULL + 11644473600000ULL) * 10000ULL;
+  const EventValue created{kEventValueFileTime, newYear2026};
+  const auto boot16 = powerEventFrom({kEventValueUInt16, 6005}, created);
+  const auto boot32 = powerEventFrom({kEventValueUInt32, 6005}, created);
+  ASSERT_TRUE(boot16 && boot32);
+  EXPECT_EQ(boot16->kind, "boot");
+  EXPECT_EQ(boot32->kind, "boot");
+  EXPECT_EQ(boot16->at, 1767225600000);
+  EXPECT_EQ(powerEventFrom({kEventValueUInt16, 65536 + 42}, created)->kind, "suspend");
+
+  EXPECT_EQ(powerEventFrom({kEventValueUInt32, 6008}, created)->kind, "shutdown");
+  EXPECT_EQ(powerEventFrom({kEventValueUInt32, 6006}, created)->kind, "shutdown");
+  EXPECT_EQ(powerEventFrom({kEventValueUInt32, 107}, created)->kind, "resume");
+  EXPECT_FALSE(powerEventFrom({kEventValueUInt32, 41}, created));
+  EXPECT_FALSE(powerEventFrom({kEventValueFileTime, 6005}, created));  // id of another type
+  EXPECT_FALSE(powerEventFrom({kEventValueUInt32, 6005}, {kEventValueUInt32, newYear2026}));
+  EXPECT_EQ(fileTimeToUnixMs(116444736000000000ULL), 0);
+}
+
+TEST(EventLogCursor, DeliversOnlyWhatIsNewerThanThePreviousPolls) {
+  EventLogCursor cursor;
+  cursor.beginPoll();
+  EXPECT_TRUE(cursor.accept(100));
+  EXPECT_TRUE(cursor.accept(300));
+  EXPECT_TRUE(cursor.accept(300));  // two entries of one time in one poll are both new
+  cursor.endPoll();
+  EXPECT_EQ(cursor.lastSeen(), 300);
+
+  cursor.beginPoll();
+  EXPECT_FALSE(cursor.accept(100));
+  EXPECT_FALSE(cursor.accept(300));
+  EXPECT_TRUE(cursor.accept(301));
+  cursor.endPoll();
+  EXPECT_EQ(cursor.lastSeen(), 301);
+}
+
+}  // namespace
+}  // namespace ostrivel
