@@ -1,0 +1,145 @@
+// Installs, queries, stops and removes the "Ostrivel" service with the service control manager.
+#include "install/windows/scm_windows.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <utility>
+
+#include "infra/product.h"
+#include "infra/windows/event_source_windows.h"
+#include "infra/windows/scoped_handle.h"
+#include "infra/windows/text_windows.h"
+#include "install/service_texts.h"
+#include "install/windows/autostart_windows.h"
+
+namespace ostrivel {
+
+namespace {
+
+const std::string kServiceName(kProductName);
+
+ServiceHandle openManager(DWORD access) { return ServiceHandle(OpenSCManagerA(nullptr, nullptr, access)); }
+
+// Callers keep the manager open beside every service handle opened through it, and read the
+// last error before either is closed.
+ServiceHandle openService(const ServiceHandle& manager, DWORD access) {
+  if (!manager) {
+    return ServiceHandle();
+  }
+  return ServiceHandle(OpenServiceA(manager.get(), kServiceName.c_str(), access));
+}
+
+void setDescription(SC_HANDLE service) {
+  char buffer[256] = {};
+  const std::string text = serviceDescription();
+  text.copy(buffer, sizeof buffer - 1);
+  SERVICE_DESCRIPTIONA description{buffer};
+  ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description);
+}
+
+// Everything the agent kept: logs, outbox, history, identity. Files still held open stay.
+void removeDataDirectory(const std::string& dataDirectory) {
+  namespace fs = std::filesystem;
+  const fs::path path(toWide(dataDirectory, CP_ACP));
+  std::error_code error;
+  if (!fs::remove(path, error) && error) {
+    fs::remove_all(path, error);
+  }
+}
+
+}  // namespace
+
+ScmWindows::ScmWindows(std::string executablePathIn, std::string dataDirectoryIn)
+    : executablePath(std::move(executablePathIn)), dataDirectory(std::move(dataDirectoryIn)) {}
+
+bool ScmWindows::isInstalled() {
+  const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  return static_cast<bool>(openService(manager, SERVICE_QUERY_STATUS));
+}
+
+bool ScmWindows::isRunning() {
+  const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  const ServiceHandle service = openService(manager, SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  if (!service || !QueryServiceStatus(service.get(), &status)) {
+    return false;
+  }
+  return status.dwCurrentState == SERVICE_START_PENDING || status.dwCurrentState == SERVICE_RUNNING;
+}
+
+bool ScmWindows::stop() {
+  const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  const ServiceHandle service = openService(manager, SERVICE_STOP);
+  if (!service) {
+    return false;
+  }
+  SERVICE_STATUS status{};
+  return ControlService(service.get(), SERVICE_CONTROL_STOP, &status) || GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
+}
+
+bool ScmWindows::install() {
+  const ServiceHandle manager = openManager(SC_MANAGER_CREATE_SERVICE);
+  if (!manager) {
+    return false;
+  }
+  const std::string commandLine = serviceCommandLine(executablePath);
+  ServiceHandle service(CreateServiceA(manager.get(), kServiceName.c_str(), kServiceName.c_str(), SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                       commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  if (!service) {
+    if (GetLastError() != ERROR_SERVICE_EXISTS) {
+      return false;
+    }
+    // A reinstall from a new location points the existing service at the new executable.
+    service = openService(manager, SERVICE_ALL_ACCESS);
+    if (!service) {
+      return false;
+    }
+    ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, commandLine.c_str(),
+                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
+  setDescription(service.get());
+  setAutostart(executablePath);
+  registerEventSource(executablePath);
+  return StartServiceA(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+}
+
+bool ScmWindows::uninstall() {
+  stop();
+  for (int attempt = 0; attempt < 50 && isRunning(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  removeAutostart();
+  unregisterEventSource();
+  removeDataDirectory(dataDirectory);
+
+  const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  if (!manager) {
+    return false;
+  }
+  const ServiceHandle service = openService(manager, SERVICE_ALL_ACCESS);
+  if (!service) {
+    return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+  }
+  return DeleteService(service.get()) != 0;
+}
+
+bool setFailureActions() {
+  const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  const ServiceHandle service = openService(manager, SERVICE_CHANGE_CONFIG);
+  if (!service) {
+    return false;
+  }
+  SC_ACTION actions[kFailureRestartCount];
+  for (auto& action : actions) {
+    action = SC_ACTION{SC_ACTION_RESTART, kFailureRestartDelayMs};
+  }
+  SERVICE_FAILURE_ACTIONSA failure{};
+  failure.dwResetPeriod = kFailureResetSeconds;
+  failure.cActions = kFailureRestartCount;
+  failure.lpsaActions = actions;
+  return ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure) != 0;
+}
+
+}  // namespace ostrivel

@@ -1,0 +1,117 @@
+// The service host's decisions: which status is reported when, and what each control does.
+#include "service/service_host.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace ostrivel {
+
+const char* sessionChangeName(std::uint32_t eventType) {
+  switch (eventType) {
+    case scm::kSessionLogon:
+      return "logon";
+    case scm::kSessionLogoff:
+      return "logoff";
+    case scm::kSessionLock:
+      return "lock";
+    case scm::kSessionUnlock:
+      return "unlock";
+    default:
+      return "";
+  }
+}
+
+bool consoleEventStops(std::uint32_t event) {
+  return event == scm::kConsoleCtrlC || event == scm::kConsoleCtrlBreak || event == scm::kConsoleClose;
+}
+
+ServiceHost::ServiceHost(StatusReporter& reporterIn) : reporter(reporterIn) {}
+
+void ServiceHost::reportStatus(std::uint32_t state, std::uint32_t waitHintMs) {
+  ServiceStatus status;
+  status.state = state;
+  status.waitHintMs = waitHintMs;
+  // A pending state with a wait hint must show progress, or the manager gives up on it.
+  status.checkpoint = waitHintMs == 0 ? 0 : ++checkpoint;
+  status.acceptedControls = state == scm::kRunning ? scm::kAcceptedWhileRunning : 0;
+  reporter.report(status);
+}
+
+void ServiceHost::watcherTick() {
+  if (!stopping) {
+    stoppingForMs = 0;
+    return;
+  }
+  stoppingForMs += kWatcherTickMs;
+  if (stoppingForMs >= kStopPendingEveryMs) {
+    reportStatus(scm::kStopPending, kPendingWaitHintMs);
+    stoppingForMs = 0;
+  }
+}
+
+void ServiceHost::serve(ServicePipeline* pipeline) {
+  // Running before enrolment or any measuring begins: the manager must not wait for those.
+  reportStatus(scm::kStartPending, kPendingWaitHintMs);
+  reportStatus(scm::kRunning, 0);
+
+  running = true;
+  std::mutex mutex;
+  std::condition_variable_any tick;
+  std::jthread watcher([&](std::stop_token stop) {
+    while (running && !stop.stop_requested()) {
+      std::unique_lock lock(mutex);
+      if (tick.wait_for(lock, stop, std::chrono::milliseconds(kWatcherTickMs), [] { return false; })) {
+        break;
+      }
+      lock.unlock();
+      watcherTick();
+    }
+  });
+
+  if (pipeline != nullptr) {
+    pipeline->run(serviceStop.get_token());
+  }
+
+  running = false;
+  stopping = false;
+  watcher.request_stop();
+  watcher.join();
+  reportStatus(scm::kStopped, 0);
+}
+
+std::uint32_t ServiceHost::handleControl(std::uint32_t control, std::uint32_t eventType, ServicePipeline* pipeline) {
+  try {
+    switch (control) {
+      case scm::kControlStop:
+      case scm::kControlShutdown:
+        // Stop pending is reported before the stop is signalled: reported after, it could
+        // race the final stopped report and leave the manager with a stale state.
+        stopping = true;
+        reportStatus(scm::kStopPending, kPendingWaitHintMs);
+        serviceStop.request_stop();
+        return scm::kNoError;
+      case scm::kControlInterrogate:
+        return scm::kNoError;
+      case scm::kControlPowerEvent:
+        if (eventType == scm::kPowerSuspend && pipeline != nullptr) {
+          pipeline->suspending();
+        }
+        return scm::kNoError;
+      case scm::kControlSessionChange: {
+        const std::string name = sessionChangeName(eventType);
+        if (!name.empty() && pipeline != nullptr) {
+          pipeline->sessionChanged(name);
+        }
+        return scm::kNoError;
+      }
+      default:
+        return scm::kCallNotImplemented;
+    }
+  } catch (...) {
+    // The manager's control thread must never see an exception.
+    return scm::kNoError;
+  }
+}
+
+}  // namespace ostrivel

@@ -1,0 +1,94 @@
+// The service host's decisions: which status is reported when, and what each control does.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <stop_token>
+
+#include "service/service_pipeline.h"
+
+namespace ostrivel {
+
+// The service manager's numbers this host speaks (winsvc.h, pbt.h, wtsapi32.h, winerror.h).
+namespace scm {
+inline constexpr std::uint32_t kStopped = 1;
+inline constexpr std::uint32_t kStartPending = 2;
+inline constexpr std::uint32_t kStopPending = 3;
+inline constexpr std::uint32_t kRunning = 4;
+
+inline constexpr std::uint32_t kControlStop = 1;
+inline constexpr std::uint32_t kControlPause = 2;
+inline constexpr std::uint32_t kControlInterrogate = 4;
+inline constexpr std::uint32_t kControlShutdown = 5;
+inline constexpr std::uint32_t kControlPowerEvent = 0x0D;
+inline constexpr std::uint32_t kControlSessionChange = 0x0E;
+
+// Stop, shutdown, power event and session change.
+inline constexpr std::uint32_t kAcceptedWhileRunning = 0xC5;
+
+inline constexpr std::uint32_t kPowerSuspend = 4;  // PBT_APMSUSPEND
+inline constexpr std::uint32_t kSessionLogon = 5;
+inline constexpr std::uint32_t kSessionLogoff = 6;
+inline constexpr std::uint32_t kSessionLock = 7;
+inline constexpr std::uint32_t kSessionUnlock = 8;
+
+inline constexpr std::uint32_t kNoError = 0;
+inline constexpr std::uint32_t kCallNotImplemented = 120;
+
+inline constexpr std::uint32_t kConsoleCtrlC = 0;
+inline constexpr std::uint32_t kConsoleCtrlBreak = 1;
+inline constexpr std::uint32_t kConsoleClose = 2;
+}  // namespace scm
+
+struct ServiceStatus {
+  std::uint32_t state = 0;
+  std::uint32_t waitHintMs = 0;
+  std::uint32_t checkpoint = 0;
+  std::uint32_t acceptedControls = 0;
+};
+
+// Where status reports go: SetServiceStatus on Windows, a list in tests.
+class StatusReporter {
+ public:
+  virtual ~StatusReporter() = default;
+  virtual void report(const ServiceStatus& status) = 0;
+};
+
+// "logon", "logoff", "lock", "unlock" for the four session events the agent records; empty
+// for every other session event (remote connect, console connect, ...).
+const char* sessionChangeName(std::uint32_t eventType);
+
+// Ctrl+C, Ctrl+Break and closing the console stop "-run"; other console events pass on.
+bool consoleEventStops(std::uint32_t event);
+
+class ServiceHost {
+ public:
+  static constexpr std::uint32_t kPendingWaitHintMs = 20000;
+  static constexpr int kWatcherTickMs = 500;
+  static constexpr int kStopPendingEveryMs = 5000;
+
+  explicit ServiceHost(StatusReporter& reporter);
+
+  // The service main function after the handler is registered: reports running, runs the
+  // pipeline until a stop is requested, reports stopped. The watcher thread re-reports stop
+  // pending while a stop takes long.
+  void serve(ServicePipeline* pipeline);
+  // The control handler; never throws, never waits for the pipeline.
+  std::uint32_t handleControl(std::uint32_t control, std::uint32_t eventType, ServicePipeline* pipeline);
+  // One 500 ms step of the status watcher.
+  void watcherTick();
+
+  void reportStatus(std::uint32_t state, std::uint32_t waitHintMs);
+  std::stop_token stopToken() const { return serviceStop.get_token(); }
+
+ private:
+  StatusReporter& reporter;
+  std::stop_source serviceStop;
+  std::atomic<bool> running{false};
+  std::atomic<bool> stopping{false};
+  std::atomic<std::uint32_t> checkpoint{0};
+  // Only the watcher thread (or a test driving ticks) touches this.
+  int stoppingForMs = 0;
+};
+
+}  // namespace ostrivel

@@ -1,0 +1,71 @@
+// The bridge between the service control manager and the pipeline, and the "-run" console stop.
+#include "service/windows/service_host_windows.h"
+
+#include "infra/product.h"
+#include "infra/windows/windows_api.h"
+#include "service/service_host.h"
+
+namespace ostrivel {
+
+namespace {
+
+// Process-wide, as the manager's callbacks carry no object: created at static initialisation,
+// the pipeline published before the dispatcher starts and never unpublished.
+ServicePipeline* servicePointer = nullptr;
+SERVICE_STATUS_HANDLE statusHandle = nullptr;
+std::stop_source consoleStop;
+
+class ScmStatusReporter : public StatusReporter {
+ public:
+  void report(const ServiceStatus& status) override {
+    SERVICE_STATUS raw{};
+    raw.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    raw.dwCurrentState = status.state;
+    raw.dwControlsAccepted = status.acceptedControls;
+    raw.dwWin32ExitCode = NO_ERROR;
+    raw.dwServiceSpecificExitCode = 0;
+    raw.dwCheckPoint = status.checkpoint;
+    raw.dwWaitHint = status.waitHintMs;
+    SetServiceStatus(statusHandle, &raw);
+  }
+};
+
+ScmStatusReporter statusReporter;
+ServiceHost host(statusReporter);
+
+DWORD WINAPI controlHandler(DWORD control, DWORD eventType, LPVOID, LPVOID) {
+  return host.handleControl(control, eventType, servicePointer);
+}
+
+void WINAPI serviceMain(DWORD, LPSTR*) {
+  const std::string name(kProductName);
+  statusHandle = RegisterServiceCtrlHandlerExA(name.c_str(), controlHandler, nullptr);
+  if (statusHandle == nullptr) {
+    return;  // the manager times the start out
+  }
+  host.serve(servicePointer);
+}
+
+BOOL WINAPI consoleHandler(DWORD event) {
+  if (!consoleEventStops(event)) {
+    return FALSE;  // let the next handler run
+  }
+  consoleStop.request_stop();
+  return TRUE;
+}
+
+}  // namespace
+
+bool startServiceDispatcher(ServicePipeline* pipeline) {
+  servicePointer = pipeline;
+  std::string name(kProductName);
+  SERVICE_TABLE_ENTRYA table[] = {{name.data(), serviceMain}, {nullptr, nullptr}};
+  return StartServiceCtrlDispatcherA(table) != 0;
+}
+
+std::stop_token installConsoleHandler() {
+  SetConsoleCtrlHandler(consoleHandler, TRUE);
+  return consoleStop.get_token();
+}
+
+}  // namespace ostrivel

@@ -1,0 +1,17 @@
+// The bridge between the service control manager and the pipeline, and the "-run" console stop.
+#pragma once
+
+#include <stop_token>
+
+#include "service/service_pipeline.h"
+
+namespace ostrivel {
+
+// Publishes the pipeline and runs the dispatcher; returns after the service stopped, or false
+// at once when the process was not started by the service manager.
+bool startServiceDispatcher(ServicePipeline* pipeline);
+
+// Ctrl+C, Ctrl+Break and closing the console request a stop of the returned token's source.
+std::stop_token installConsoleHandler();
+
+}  // namespace ostrivel
