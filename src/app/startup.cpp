@@ -23,6 +23,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   return command;
 }
 
+bool changesTheService(const std::string& mode) {
+  return mode == "-stop" || mode == "-install" || mode == "-uninstall";
+}
+
+bool mayCreateConsole(const std::string& mode) { return mode != "-check" && !changesTheService(mode); }
+
 BaseUrls resolveBaseUrls(const EnvironmentReader& environment) {
   auto pick = [&](const char* name, std::string_view builtIn) {
     const auto value = environment(name);

@@ -17,6 +17,13 @@ struct CommandLine {
 // args are the arguments after the program name.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
+// "-stop", "-install" and "-uninstall" change the service and need an elevated process.
+bool changesTheService(const std::string& mode);
+
+// "-check" and the service-changing verbs only attach to a parent console; every other word may
+// create a console of its own (started from Explorer) and then waits for Enter before closing it.
+bool mayCreateConsole(const std::string& mode);
+
 inline constexpr std::string_view kBuiltInApiUrl = "https://api.ostrivel.com";
 inline constexpr std::string_view kBuiltInDashboardUrl = "https://app.ostrivel.com";
 inline constexpr std::string_view kBuiltInSiteUrl = "https://www.ostrivel.com";

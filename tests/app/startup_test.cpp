@@ -49,3 +49,22 @@ TEST(Startup, PlacesDataAndLogFoldersUnderProgramData) {
 
 }  // namespace
 }  // namespace ostrivel
+
+namespace ostrivel {
+namespace {
+
+TEST(Startup, RoutesServiceVerbsThroughElevationAndOnlyOtherWordsToANewConsole) {
+  for (const char* verb : {"-stop", "-install", "-uninstall"}) {
+    EXPECT_TRUE(changesTheService(verb)) << verb;
+    EXPECT_FALSE(mayCreateConsole(verb)) << verb;
+  }
+  EXPECT_FALSE(changesTheService("-check"));
+  EXPECT_FALSE(mayCreateConsole("-check"));
+  for (const char* word : {"status", "", "help", "-run-later"}) {
+    EXPECT_FALSE(changesTheService(word)) << word;
+    EXPECT_TRUE(mayCreateConsole(word)) << word;
+  }
+}
+
+}  // namespace
+}  // namespace ostrivel
