@@ -152,14 +152,6 @@ TEST(IdentityStore, KeepsTheLegacyValuesWhenTheFileCannotBeWritten) {
   EXPECT_TRUE(registry.values("secure").empty());
 }
 
-TEST(IdentityStore, SaveFailsWhenTheDataFolderCannotBeCreated) {
-  InMemoryFileSystem files;
-  InMemoryRegistry registry;
-  files.setFault([](FsOp op, const std::string&) { return op == FsOp::ensureDirectory; });
-  EXPECT_FALSE(IdentityStore(files, registry, kDataDir).saveIdentity({"1", "pc", "osv_x"}));
-  EXPECT_FALSE(files.exists(kIdentityFile));
-}
-
 TEST(IdentityStore, ClearRemovesTheFileAndEveryLegacyValue) {
   InMemoryFileSystem files;
   InMemoryRegistry registry;

@@ -83,7 +83,7 @@ TEST(BucketAccumulator, SnapshotLeavesTheBucketOpenAndCloseNowEndsAtTheLastSampl
   EXPECT_DOUBLE_EQ(buckets.snapshot()->apps.at("chrome"), 9.0);
 }
 
-TEST(BucketAccumulator, AveragesOverEverySampleAndCountsSamplesWithoutShares) {
+TEST(BucketAccumulator, AveragesOverEverySampleAndCountsSamplesWithoutSharesOrTime) {
   BucketAccumulator buckets(10);
   buckets.merge(sample(kNoon, 4.0));
   buckets.merge({{"at", kNoon + kMinute}, {"apps", {{"chrome", 2.0}, {"code", 3.0}}}});
@@ -96,16 +96,14 @@ TEST(BucketAccumulator, AveragesOverEverySampleAndCountsSamplesWithoutShares) {
   EXPECT_DOUBLE_EQ(record->apps.at("chrome"), 1.5);
   EXPECT_DOUBLE_EQ(record->apps.at("code"), 1.0);
   EXPECT_DOUBLE_EQ(record->services.at("Dnscache"), 0.125);
-}
 
-TEST(BucketAccumulator, ASampleWithoutAnIntegerTimeFallsIntoTheEpochBucket) {
-  BucketAccumulator buckets(10);
+  // Without an integer time a sample falls into the epoch's bucket, and still counts.
   buckets.merge({{"at", "12:00"}, {"apps", {{"chrome", 1.0}}}});
   buckets.merge(nlohmann::json::array({1, 2}));
-  const auto record = buckets.closeNow();
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->start, 0);
-  EXPECT_EQ(record->samples, 2);
+  const auto epoch = buckets.closeNow();
+  ASSERT_TRUE(epoch);
+  EXPECT_EQ(epoch->start, 0);
+  EXPECT_EQ(epoch->samples, 2);
 }
 
 TEST(BucketAccumulator, ANonNumericShareRaisesTheTypeErrorAfterTheSampleWasCounted) {
