@@ -74,6 +74,34 @@ TEST(AgentStateStore, KeepsNoticeSeenPerUserWhateverItsText) {
   EXPECT_EQ(registry.values("parameters").size(), 0u);
 }
 
+// The value names are shared with the per-user processes and older installs: a typo splits them.
+TEST(AgentStateStore, WritesEachValueUnderItsNameInParameters) {
+  InMemoryRegistry registry;
+  const AgentStateStore store(registry);
+  store.setErrorCode("revoked");
+  store.setLastUploadAt("2026-01-05T12:00:00Z");
+  store.setCadenceMinutes(5);
+  store.setAgentId("a-1");
+  store.setPreviousAgentId("a-0");
+  store.writeState(AgentState::ok);
+  EXPECT_EQ(registry.values("parameters"), (std::map<std::string, std::string>{
+                                               {"AgentId", "a-1"},
+                                               {"AgentState", "ok"},
+                                               {"CadenceMinutes", "5"},
+                                               {"ErrorCode", "revoked"},
+                                               {"LastUploadAt", "2026-01-05T12:00:00Z"},
+                                               {"PreviousAgentId", "a-0"},
+                                           }));
+  EXPECT_EQ(store.agentId(), "a-1");
+  EXPECT_EQ(store.previousAgentId(), "a-0");
+  EXPECT_EQ(store.cadenceMinutes(), 5);
+  store.clearErrorCode();
+  store.clearAgentId();
+  store.clearPreviousAgentId();
+  EXPECT_EQ(registry.values("parameters").size(), 3u);
+  EXPECT_EQ(store.agentId(), std::nullopt);
+}
+
 TEST(Registry, RefusesUnknownScopesWithoutReachingTheStore) {
   InMemoryRegistry registry;
   for (const std::string scope : {"Parameters", "", "SECURE", "users"}) {

@@ -48,6 +48,18 @@ TEST(FileSystemWindows, ReadsListsMovesAndRemoves) {
   EXPECT_FALSE(files.remove(root + "\\empty.json"));
 }
 
+TEST(FileSystemWindows, EnsureDirectoryCreatesParentsAndRefusesAFileInTheWay) {
+  testing::TempDirectory dir;
+  FileSystemWindows files;
+  const std::string root = dir.string();
+  EXPECT_TRUE(files.ensureDirectory(root + "\\data\\outbox\\"));
+  EXPECT_TRUE(fs::is_directory(dir.path() / "data" / "outbox"));
+  EXPECT_TRUE(files.ensureDirectory(root + "\\data\\outbox"));
+  writeFile(dir.path() / "data" / "history", "not a folder");
+  EXPECT_FALSE(files.ensureDirectory(root + "\\data\\history"));
+  EXPECT_FALSE(files.ensureDirectory(root + "\\data\\history\\deep"));
+}
+
 TEST(FileSystemWindows, WatchCallsBackOnChangesAndStopsPromptly) {
   testing::TempDirectory dir;
   const std::string watched = dir.string() + "\\outbox";

@@ -1,0 +1,104 @@
+// Folds one-minute samples into fixed-length buckets and hands out each bucket's means.
+#include "records/bucket_accumulator.h"
+
+namespace ostrivel {
+
+namespace {
+
+// Times come from samples; one far out of range must not overflow the arithmetic below.
+std::int64_t wrappingAdd(std::int64_t a, std::int64_t b) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
+}
+
+std::int64_t sampleTime(const nlohmann::json& sample) {
+  if (!sample.is_object()) {
+    return 0;
+  }
+  const auto at = sample.find("at");
+  if (at == sample.end() || !at->is_number_integer()) {
+    return 0;
+  }
+  return at->is_number_unsigned() ? static_cast<std::int64_t>(at->get<std::uint64_t>()) : at->get<std::int64_t>();
+}
+
+void addShares(const nlohmann::json& sample, const char* member, std::map<std::string, double>& sums) {
+  if (!sample.is_object()) {
+    return;
+  }
+  const auto part = sample.find(member);
+  if (part == sample.end() || !part->is_object()) {
+    return;
+  }
+  for (const auto& [key, value] : part->items()) {
+    sums[key] += value.get<double>();  // a non-number raises the json type error 302
+  }
+}
+
+std::map<std::string, double> means(const std::map<std::string, double>& sums, std::int32_t samples) {
+  std::map<std::string, double> out;
+  for (const auto& [key, sum] : sums) {
+    out.emplace(key, sum / samples);
+  }
+  return out;
+}
+
+}  // namespace
+
+BucketAccumulator::BucketAccumulator(unsigned bucketMinutesIn) : bucketMinutes(bucketMinutesIn) {}
+
+std::optional<BucketRecord> BucketAccumulator::merge(const nlohmann::json& sample) {
+  std::lock_guard guard(lock);
+  const std::int64_t at = sampleTime(sample);
+  const std::int64_t length = static_cast<std::int64_t>(bucketMinutes) * 60000;
+  // The remainder of signed division: a time before the epoch rounds towards zero.
+  const std::int64_t bucketStart = length > 0 ? at - at % length : at;
+
+  std::optional<BucketRecord> closed;
+  if (active && bucketStart != start) {
+    closed = close(wrappingAdd(start, length));
+  }
+  if (!active) {
+    active = true;
+    start = bucketStart;
+    samples = 0;
+    apps.clear();
+    services.clear();
+  }
+  ++samples;
+  lastAt = at;
+  addShares(sample, "apps", apps);
+  addShares(sample, "services", services);
+  return closed;
+}
+
+std::optional<BucketRecord> BucketAccumulator::snapshot() const {
+  std::lock_guard guard(lock);
+  if (!active || samples == 0) {
+    return std::nullopt;
+  }
+  return meansUntil(wrappingAdd(lastAt, 1));
+}
+
+std::optional<BucketRecord> BucketAccumulator::closeNow() {
+  std::lock_guard guard(lock);
+  if (!active || samples == 0) {
+    active = false;
+    return std::nullopt;
+  }
+  return close(lastAt);
+}
+
+BucketRecord BucketAccumulator::meansUntil(std::int64_t end) const {
+  return BucketRecord{start, end, samples, means(apps, samples), means(services, samples)};
+}
+
+BucketRecord BucketAccumulator::close(std::int64_t end) {
+  BucketRecord record = meansUntil(end);
+  active = false;
+  samples = 0;
+  apps.clear();
+  services.clear();
+  return record;
+}
+
+}  // namespace ostrivel

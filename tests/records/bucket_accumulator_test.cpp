@@ -1,0 +1,153 @@
+// Samples fold into ten-minute buckets closed only by a sample of another bucket or by closeNow.
+#include "records/bucket_accumulator.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace ostrivel {
+namespace {
+
+constexpr std::int64_t kNoon = 1767614400000;  // 2026-01-05 12:00:00 UTC
+constexpr std::int64_t kMinute = 60000;
+
+nlohmann::json sample(std::int64_t at, double chrome, double dnscache = 0.5) {
+  return {{"at", at}, {"apps", {{"chrome", chrome}}}, {"services", {{"Dnscache", dnscache}}}};
+}
+
+TEST(BucketAccumulator, ClosesABucketOnlyWithTheFirstSampleOfAnother) {
+  BucketAccumulator buckets(10);
+  EXPECT_EQ(buckets.merge(sample(kNoon + 30000, 2.0)), std::nullopt);
+  EXPECT_EQ(buckets.merge(sample(kNoon + 10 * kMinute - 1, 4.0)), std::nullopt);  // 12:09:59.999
+
+  const auto closed = buckets.merge(sample(kNoon + 10 * kMinute, 8.0));  // 12:10:00.000
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(closed->start, kNoon);
+  EXPECT_EQ(closed->end, kNoon + 10 * kMinute);
+  EXPECT_EQ(closed->samples, 2);
+  EXPECT_DOUBLE_EQ(closed->apps.at("chrome"), 3.0);
+  EXPECT_DOUBLE_EQ(closed->services.at("Dnscache"), 0.5);
+
+  const auto open = buckets.snapshot();
+  ASSERT_TRUE(open);
+  EXPECT_EQ(open->start, kNoon + 10 * kMinute);
+  EXPECT_EQ(open->samples, 1);
+  EXPECT_DOUBLE_EQ(open->apps.at("chrome"), 8.0);
+}
+
+TEST(BucketAccumulator, AClockSetBackClosesTheOpenBucketAndOpensTheEarlierOne) {
+  BucketAccumulator buckets(10);
+  buckets.merge(sample(kNoon + 12 * kMinute, 1.0));
+  buckets.merge(sample(kNoon + 13 * kMinute, 3.0));
+
+  const auto closed = buckets.merge(sample(kNoon + 3 * kMinute, 5.0));
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(closed->start, kNoon + 10 * kMinute);
+  EXPECT_EQ(closed->end, kNoon + 20 * kMinute);
+  EXPECT_EQ(closed->samples, 2);
+  EXPECT_DOUBLE_EQ(closed->apps.at("chrome"), 2.0);
+
+  const auto reopened = buckets.closeNow();
+  ASSERT_TRUE(reopened);
+  EXPECT_EQ(reopened->start, kNoon);
+  EXPECT_EQ(reopened->end, kNoon + 3 * kMinute);
+  EXPECT_EQ(reopened->samples, 1);
+}
+
+TEST(BucketAccumulator, SnapshotLeavesTheBucketOpenAndCloseNowEndsAtTheLastSample) {
+  BucketAccumulator buckets(10);
+  EXPECT_EQ(buckets.snapshot(), std::nullopt);
+  EXPECT_EQ(buckets.closeNow(), std::nullopt);
+
+  buckets.merge(sample(kNoon + kMinute, 1.0));
+  buckets.merge(sample(kNoon + 2 * kMinute, 2.0));
+  const auto partial = buckets.snapshot();
+  ASSERT_TRUE(partial);
+  EXPECT_EQ(partial->end, kNoon + 2 * kMinute + 1);
+  EXPECT_EQ(partial->samples, 2);
+  EXPECT_EQ(buckets.snapshot()->samples, 2);  // unchanged by being looked at
+
+  buckets.merge(sample(kNoon + 3 * kMinute, 6.0));
+  const auto closed = buckets.closeNow();
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(closed->start, kNoon);
+  EXPECT_EQ(closed->end, kNoon + 3 * kMinute);
+  EXPECT_EQ(closed->samples, 3);
+  EXPECT_DOUBLE_EQ(closed->apps.at("chrome"), 3.0);
+  EXPECT_EQ(buckets.snapshot(), std::nullopt);
+  EXPECT_EQ(buckets.closeNow(), std::nullopt);
+
+  // The next sample opens a fresh bucket, even one of the same ten minutes.
+  buckets.merge(sample(kNoon + 4 * kMinute, 9.0));
+  EXPECT_EQ(buckets.snapshot()->samples, 1);
+  EXPECT_DOUBLE_EQ(buckets.snapshot()->apps.at("chrome"), 9.0);
+}
+
+TEST(BucketAccumulator, AveragesOverEverySampleAndCountsSamplesWithoutSharesOrTime) {
+  BucketAccumulator buckets(10);
+  buckets.merge(sample(kNoon, 4.0));
+  buckets.merge({{"at", kNoon + kMinute}, {"apps", {{"chrome", 2.0}, {"code", 3.0}}}});
+  buckets.merge({{"at", kNoon + 2 * kMinute}});
+  buckets.merge({{"at", static_cast<std::uint64_t>(kNoon + 3 * kMinute)}, {"apps", {{"code", 1}}}});
+  const auto record = buckets.closeNow();
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->samples, 4);
+  EXPECT_EQ(record->end, kNoon + 3 * kMinute);
+  EXPECT_DOUBLE_EQ(record->apps.at("chrome"), 1.5);
+  EXPECT_DOUBLE_EQ(record->apps.at("code"), 1.0);
+  EXPECT_DOUBLE_EQ(record->services.at("Dnscache"), 0.125);
+
+  // Without an integer time a sample falls into the epoch's bucket, and still counts.
+  buckets.merge({{"at", "12:00"}, {"apps", {{"chrome", 1.0}}}});
+  buckets.merge(nlohmann::json::array({1, 2}));
+  const auto epoch = buckets.closeNow();
+  ASSERT_TRUE(epoch);
+  EXPECT_EQ(epoch->start, 0);
+  EXPECT_EQ(epoch->samples, 2);
+}
+
+TEST(BucketAccumulator, ANonNumericShareRaisesTheTypeErrorAfterTheSampleWasCounted) {
+  BucketAccumulator buckets(10);
+  buckets.merge(sample(kNoon, 1.0));
+  try {
+    buckets.merge({{"at", kNoon + kMinute}, {"apps", {{"chrome", "busy"}}}});
+    FAIL() << "no type error";
+  } catch (const nlohmann::json::type_error& error) {
+    EXPECT_EQ(error.id, 302);
+    EXPECT_NE(std::string(error.what()).find("type must be number, but is string"), std::string::npos);
+  }
+  const auto open = buckets.snapshot();
+  ASSERT_TRUE(open);
+  EXPECT_EQ(open->samples, 2);
+  EXPECT_EQ(open->end, kNoon + kMinute + 1);
+}
+
+// Samples merged on one thread while another closes buckets (as a suspend does): every sample
+// ends up in exactly one record.
+TEST(BucketAccumulator, ConcurrentClosesLoseNoSample) {
+  BucketAccumulator buckets(10);
+  constexpr int kSamples = 2000;
+  int closedSamples = 0;
+  std::jthread merger([&] {
+    for (int i = 0; i < kSamples; ++i) {
+      if (const auto record = buckets.merge(sample(kNoon + i * 1000LL, 1.0))) {
+        closedSamples += record->samples;
+      }
+    }
+  });
+  int suspendedSamples = 0;
+  for (int i = 0; i < 200; ++i) {
+    if (const auto record = buckets.closeNow()) {
+      suspendedSamples += record->samples;
+    }
+    buckets.snapshot();
+  }
+  merger.join();
+  if (const auto record = buckets.closeNow()) {
+    suspendedSamples += record->samples;
+  }
+  EXPECT_EQ(closedSamples + suspendedSamples, kSamples);
+}
+
+}  // namespace
+}  // namespace ostrivel
