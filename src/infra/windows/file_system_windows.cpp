@@ -44,6 +44,24 @@ ChangeNotification openChangeNotification(const std::string& directory) {
       FindFirstChangeNotificationA(directory.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE));
 }
 
+// A replacing rename fails while another handle is open on the target (the uploader reading a
+// partial record of the same name, a virus scanner): such holds last milliseconds, and giving
+// up at once would lose the record. Other failures are final.
+bool replaceWithRetry(const std::wstring& from, const std::wstring& to) {
+  constexpr int kAttempts = 20;
+  constexpr DWORD kPauseMs = 50;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), kMoveFlags)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (attempt == kAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+      return false;
+    }
+    Sleep(kPauseMs);
+  }
+}
+
 void watchLoop(std::stop_token stop, const std::string& directory, ChangeNotification change,
                const std::function<void()>& callback) {
   // The stop request sets an event, so every wait below ends at once instead of polling.
@@ -121,7 +139,7 @@ bool FileSystemWindows::writeAtomic(const std::string& path, const std::string& 
       return false;
     }
   }
-  if (MoveFileExW(tmp.c_str(), widePath(path).c_str(), kMoveFlags)) {
+  if (replaceWithRetry(tmp, widePath(path))) {
     return true;
   }
   DeleteFileW(tmp.c_str());
