@@ -5,7 +5,11 @@
 
 #include "app/startup.h"
 #include "app/windows/modes_windows.h"
+#include "enrolment/agent_state_store.h"
+#include "enrolment/identity_store.h"
 #include "infra/clock_system.h"
+#include "infra/windows/file_system_windows.h"
+#include "infra/windows/registry_windows.h"
 #include "measurement/windows/system_facts_windows.h"
 
 using namespace ostrivel;
@@ -20,7 +24,11 @@ int main(int argc, char** argv) {
   const AgentPaths paths = agentPaths(programDataDir());
 
   ClockSystem clock;
-  const SharedObjects shared{command, urls, paths, clock};
+  RegistryWindows registry;
+  AgentStateStore state(registry);
+  FileSystemWindows files;
+  IdentityStore identities(files, registry, paths.dataDirectory);
+  const SharedObjects shared{command, urls, paths, clock, registry, state, files, identities};
 
   if (command.mode == "-service" || command.mode == "-run") {
     return runPipelineMode(shared);

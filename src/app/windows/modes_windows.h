@@ -2,7 +2,11 @@
 #pragma once
 
 #include "app/startup.h"
+#include "enrolment/agent_state_store.h"
+#include "enrolment/identity_store.h"
 #include "infra/clock.h"
+#include "infra/file_system.h"
+#include "infra/registry.h"
 
 namespace ostrivel {
 
@@ -12,6 +16,10 @@ struct SharedObjects {
   const BaseUrls& urls;
   const AgentPaths& paths;
   const Clock& clock;
+  Registry& registry;
+  AgentStateStore& state;
+  FileSystem& files;
+  IdentityStore& identities;
 };
 
 int runPipelineMode(const SharedObjects& shared);
