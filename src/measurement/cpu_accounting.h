@@ -1,0 +1,57 @@
+// One tick of CPU accounting: per-process deltas attributed to applications and services, and
+// the sample that closes a window. Plain data in, plain data out, so it can be driven tick by tick.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "infra/data.h"
+#include "measurement/process_record.h"
+
+namespace ostrivel {
+
+// The seconds between ticks: 0 when the window is below a second, else the interval (at least
+// 1) but never longer than the window.
+std::int32_t effectiveIntervalSeconds(std::int32_t windowSeconds, std::int32_t intervalSeconds);
+
+class CpuAccounting {
+ public:
+  CpuAccounting(std::int32_t windowSeconds, std::int32_t intervalSeconds);
+
+  // Feeds one look at the machine: the process snapshot, the machine's busy CPU seconds since
+  // boot, the wall time in ms and the logical processor count. The first tick only sets the
+  // baseline. serviceProcesses is called only at the first measured tick of a window; the map
+  // then holds for the whole window. Returns the "sample" when this tick closes a window.
+  std::optional<Data> tick(const std::vector<ProcessRecord>& snapshot, double busySeconds, std::int64_t nowMs,
+                           std::uint32_t processorCount, const std::function<ServiceMap()>& serviceProcesses);
+
+ private:
+  using ProcessIdentity = std::pair<std::int32_t, std::int64_t>;
+
+  void discardWindow();
+  void attribute(const std::vector<ProcessRecord>& snapshot, double capSeconds);
+  Data closeWindow(std::int64_t nowMs, std::uint32_t cpus);
+  void rememberBaseline(const std::vector<ProcessRecord>& snapshot, double busySeconds, std::int64_t nowMs);
+
+  std::int64_t windowMsTarget;
+  std::int64_t intervalMs;
+
+  std::map<ProcessIdentity, double> previous;
+  ServiceMap services;
+  std::map<std::string, double> appSeconds;
+  std::map<std::string, double> serviceSeconds;
+  double processSum = 0.0;
+  double busySum = 0.0;
+  std::int64_t windowMs = 0;
+  std::int64_t lastNow = 0;
+  double lastBusy = 0.0;
+  bool baselined = false;
+  bool emittedOnce = false;
+};
+
+}  // namespace ostrivel
