@@ -20,6 +20,26 @@ nlohmann::json sharesOf(const std::map<std::string, double>& seconds, double cap
   return shares;
 }
 
+// Sorts by key and keeps, of entries with the same key, the one latest in the snapshot, as
+// assigning into a map in snapshot order would. std::sort, unlike std::stable_sort, needs no
+// buffer of its own.
+template <typename Entry, typename KeyOf>
+void sortKeepingLast(std::vector<Entry>& entries, KeyOf keyOf) {
+  std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+    const auto keyA = keyOf(a);
+    const auto keyB = keyOf(b);
+    return keyA < keyB || (keyA == keyB && a.order < b.order);
+  });
+  auto kept = entries.begin();
+  for (auto it = entries.begin(); it != entries.end(); ++it) {
+    const auto next = it + 1;
+    if (next == entries.end() || keyOf(*next) != keyOf(*it)) {
+      *kept++ = *it;
+    }
+  }
+  entries.erase(kept, entries.end());
+}
+
 }  // namespace
 
 std::int32_t effectiveIntervalSeconds(std::int32_t windowSeconds, std::int32_t intervalSeconds) {
@@ -69,37 +89,51 @@ void CpuAccounting::discardWindow() {
 }
 
 void CpuAccounting::attribute(const std::vector<ProcessRecord>& snapshot, double capSeconds) {
-  std::map<std::int32_t, double> deltas;
-  for (const ProcessRecord& process : snapshot) {
+  deltas.clear();
+  for (std::size_t i = 0; i < snapshot.size(); ++i) {
+    const ProcessRecord& process = snapshot[i];
     const auto pid = static_cast<std::int32_t>(process.pid);
-    const auto before = previous.find({pid, process.createTime});
+    const auto before = std::lower_bound(previous.begin(), previous.end(), std::pair(pid, process.createTime),
+                                         [](const Reading& reading, const std::pair<std::int32_t, std::int64_t>& key) {
+                                           return std::pair(reading.pid, reading.createTime) < key;
+                                         });
+    const bool known = before != previous.end() && before->pid == pid && before->createTime == process.createTime;
     // A process not seen before (or a reused pid) ran partly before this interval: all its
     // time counts, but never more than the interval's capacity.
-    deltas[pid] = before != previous.end() ? std::max(0.0, process.cpuSeconds - before->second)
-                                           : std::min(capSeconds, process.cpuSeconds);
+    const double delta = known ? std::max(0.0, process.cpuSeconds - before->cpuSeconds)
+                               : std::min(capSeconds, process.cpuSeconds);
+    deltas.push_back(Delta{pid, delta, i});
   }
+  sortKeepingLast(deltas, [](const Delta& delta) { return delta.pid; });
 
   // A service host is counted only under its services, even once they have stopped: the map
   // holds for the whole window.
   for (const ProcessRecord& process : snapshot) {
     const auto pid = static_cast<std::int32_t>(process.pid);
     if (!services.contains(pid)) {
-      appSeconds[appKey(process.imageName)] += deltas[pid];
+      appSeconds[appKey(process.imageName)] += deltaOf(pid);
     }
   }
   for (const auto& [pid, names] : services) {
-    const auto delta = deltas.find(pid);
-    if (delta == deltas.end() || names.empty()) {
+    const auto delta = std::lower_bound(deltas.begin(), deltas.end(), pid,
+                                        [](const Delta& entry, std::int32_t key) { return entry.pid < key; });
+    if (delta == deltas.end() || delta->pid != pid || names.empty()) {
       continue;
     }
-    const double share = delta->second / static_cast<double>(names.size());
+    const double share = delta->seconds / static_cast<double>(names.size());
     for (const std::string& name : names) {
       serviceSeconds[appKey(name)] += share;
     }
   }
-  for (const auto& [pid, delta] : deltas) {
-    processSum += delta;
+  for (const Delta& delta : deltas) {
+    processSum += delta.seconds;
   }
+}
+
+double CpuAccounting::deltaOf(std::int32_t pid) const {
+  const auto delta = std::lower_bound(deltas.begin(), deltas.end(), pid,
+                                      [](const Delta& entry, std::int32_t key) { return entry.pid < key; });
+  return delta != deltas.end() && delta->pid == pid ? delta->seconds : 0.0;
 }
 
 Data CpuAccounting::closeWindow(std::int64_t nowMs, std::uint32_t cpus) {
@@ -126,9 +160,11 @@ Data CpuAccounting::closeWindow(std::int64_t nowMs, std::uint32_t cpus) {
 void CpuAccounting::rememberBaseline(const std::vector<ProcessRecord>& snapshot, double busySeconds,
                                      std::int64_t nowMs) {
   previous.clear();
-  for (const ProcessRecord& process : snapshot) {
-    previous[{static_cast<std::int32_t>(process.pid), process.createTime}] = process.cpuSeconds;
+  for (std::size_t i = 0; i < snapshot.size(); ++i) {
+    const ProcessRecord& process = snapshot[i];
+    previous.push_back(Reading{static_cast<std::int32_t>(process.pid), process.createTime, process.cpuSeconds, i});
   }
+  sortKeepingLast(previous, [](const Reading& reading) { return std::pair(reading.pid, reading.createTime); });
   lastNow = nowMs;
   lastBusy = busySeconds;
   baselined = true;

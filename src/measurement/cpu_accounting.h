@@ -31,17 +31,34 @@ class CpuAccounting {
                            std::uint32_t processorCount, const std::function<ServiceMap()>& serviceProcesses);
 
  private:
-  using ProcessIdentity = std::pair<std::int32_t, std::int64_t>;
+  // The CPU seconds of one process at the previous tick, known by pid and creation time.
+  // `order` is the position in the snapshot, which decides between entries of the same key.
+  struct Reading {
+    std::int32_t pid;
+    std::int64_t createTime;
+    double cpuSeconds;
+    std::size_t order;
+  };
+  struct Delta {
+    std::int32_t pid;
+    double seconds;
+    std::size_t order;
+  };
 
   void discardWindow();
   void attribute(const std::vector<ProcessRecord>& snapshot, double capSeconds);
   Data closeWindow(std::int64_t nowMs, std::uint32_t cpus);
   void rememberBaseline(const std::vector<ProcessRecord>& snapshot, double busySeconds, std::int64_t nowMs);
+  double deltaOf(std::int32_t pid) const;
 
   std::int64_t windowMsTarget;
   std::int64_t intervalMs;
 
-  std::map<ProcessIdentity, double> previous;
+  // Sorted vectors rather than maps: a tick over a thousand processes then walks contiguous
+  // memory and, once their capacity has grown, allocates nothing. Both keep one entry per key,
+  // the last one of the snapshot.
+  std::vector<Reading> previous;
+  std::vector<Delta> deltas;
   ServiceMap services;
   std::map<std::string, double> appSeconds;
   std::map<std::string, double> serviceSeconds;

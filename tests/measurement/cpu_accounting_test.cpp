@@ -132,11 +132,12 @@ TEST(CpuAccounting, ServiceHostsSplitTheirTimeEvenlyAndNeverCountUnderTheirImage
   Driver driver;
   driver.cpus = 10;
   driver.services = {{40, {"Dnscache", "LanmanWorkstation", "W32Time"}}, {41, {"Tcp.Relay.Service"}}, {99, {"Gone"}}};
-  driver.tick({process(40, "svchost.exe", 10.0), process(41, "sqlservr.exe", 2.0), process(50, "svchost.exe", 1.0)},
+  // The system lists processes in no particular order, and not in the same order every time.
+  driver.tick({process(50, "svchost.exe", 1.0), process(40, "svchost.exe", 10.0), process(41, "sqlservr.exe", 2.0)},
               kStart);
   // 10 s on 10 processors: a capacity of 100 s, so one CPU second is one percent.
-  auto sample = driver.tick({process(40, "svchost.exe", 13.0), process(41, "sqlservr.exe", 4.0),
-                             process(50, "svchost.exe", 1.5)},
+  auto sample = driver.tick({process(41, "sqlservr.exe", 4.0), process(50, "svchost.exe", 1.5),
+                             process(40, "svchost.exe", 13.0)},
                             kStart + 10000);
   ASSERT_TRUE(sample);
   const json& services = sample->payload["services"];
