@@ -1,5 +1,4 @@
-// One tick of CPU accounting: per-process deltas attributed to applications and services, and
-// the sample that closes a window.
+// One tick of CPU accounting: per-process deltas to applications and services, and window samples.
 #include "measurement/cpu_accounting.h"
 
 #include <algorithm>

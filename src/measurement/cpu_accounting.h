@@ -1,5 +1,4 @@
-// One tick of CPU accounting: per-process deltas attributed to applications and services, and
-// the sample that closes a window. Plain data in, plain data out, so it can be driven tick by tick.
+// One tick of CPU accounting as plain data in and out, so tests drive it tick by tick.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,4 @@
-// The sampling thread: looks at every process every few seconds and hands out one "sample" of
-// CPU shares per window. The operating system's facts come through four slots a platform fills.
+// The sampling thread: a look at every process per tick, one "sample" of CPU shares per window.
 #pragma once
 
 #include <chrono>
@@ -17,6 +16,7 @@
 
 namespace ostrivel {
 
+// The operating system's facts come through the four slots a platform fills.
 class Sampler {
  public:
   using Callback = std::function<void(const Data&)>;

@@ -1,5 +1,4 @@
-// One tick of CPU accounting over a machine of 300, 1,000 or 5,000 processes, 100 of them
-// service hosts, in the steady state: a service refresh and a sample every twelfth tick.
+// One steady-state tick of CPU accounting at 300, 1,000 and 5,000 processes, 100 service hosts.
 #include <benchmark/benchmark.h>
 
 #include <string>

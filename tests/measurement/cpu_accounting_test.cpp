@@ -1,5 +1,4 @@
-// CPU accounting driven tick by tick over scripted snapshots: windows, gaps, reused pids,
-// service hosts, short-lived time and the shares of capacity.
+// CPU accounting driven tick by tick over scripted snapshots.
 #include "measurement/cpu_accounting.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// The sampling thread over a scripted machine: baseline and first delay, stop inside a wait,
-// a fresh start after stop, and failures that must not end the thread.
+// The sampling thread over a scripted machine, stepped through its waits.
 #include "measurement/sampler.h"
 
 #include <future>
@@ -149,18 +148,6 @@ TEST(Sampler, FailuresOfTheReceiverOrOfASnapshotLeaveTheThreadRunning) {
   ASSERT_EQ(sink.samples().size(), 3u);
   EXPECT_DOUBLE_EQ(sink.samples()[2]["apps"]["worker"].get<double>(), 20.0);
   sampler.stop();
-}
-
-TEST(Sampler, AnEmptyCallbackIsCaughtAndDestructionStopsTheThread) {
-  testing::FakeClock clock;
-  testing::StepWait steps;
-  auto sampler = std::make_unique<testing::FakeSampler>(clock, steps.waiter());
-  sampler->setProcesses({process(0.0)});
-  sampler->start(Sampler::Callback{}, 60, 3, 5);
-  ASSERT_TRUE(steps.awaitWaits(1));
-  clock.advance(3000);
-  ASSERT_TRUE(steps.step());  // the sample meets no receiver; the thread waits again
-  sampler.reset();
 }
 
 }  // namespace

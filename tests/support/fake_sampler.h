@@ -1,5 +1,4 @@
-// A Sampler whose machine the test scripts: processes, services, processors and busy time, with
-// counts of how often each was asked. Link ostrivel_measurement to use it.
+// A Sampler over a machine the test scripts (link ostrivel_measurement to use it).
 #pragma once
 
 #include <chrono>
@@ -14,6 +13,7 @@
 
 namespace ostrivel::testing {
 
+// Scripted processes, services, processors and busy time, with counts of what was asked.
 class FakeSampler : public Sampler {
  public:
   explicit FakeSampler(const Clock& clock, Wait wait = {}) : Sampler(clock, std::move(wait)) {}

@@ -1,5 +1,4 @@
-// A stop-aware wait that a test releases step by step, so a thread's loop runs one turn at a time
-// without real time passing. Hand `waiter()` to the object under test as its wait.
+// A stop-aware wait a test releases step by step, so a thread loops once per step, in no real time.
 #pragma once
 
 #include <chrono>
@@ -11,6 +10,7 @@
 
 namespace ostrivel::testing {
 
+// Hand `waiter()` to the object under test as its wait.
 class StepWait {
  public:
   // The waiting side: notes the duration asked for, then blocks until a step is released or

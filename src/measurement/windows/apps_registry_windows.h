@@ -1,5 +1,4 @@
-// Finds what an application key is on this machine: the executable of a running process with
-// that key, its size and its version strings.
+// Finds a key's executable among the running processes, with its size and version strings.
 #pragma once
 
 #include "measurement/apps_registry.h"

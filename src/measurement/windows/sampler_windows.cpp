@@ -1,5 +1,4 @@
-// The sampler's facts from Windows: native process list, service host processes, processors and
-// the machine's busy time.
+// The sampler's facts from Windows: processes, service hosts, processors, machine busy time.
 #include "measurement/windows/sampler_windows.h"
 
 #include <thread>

@@ -1,5 +1,4 @@
-// AppsRegistryWindows against Wine: paths, sizes and version strings of running programs, with
-// and without a version resource, and under a translation table other than US English.
+// AppsRegistryWindows against Wine: paths, sizes and version strings of running programs.
 #include "measurement/windows/apps_registry_windows.h"
 
 #include <filesystem>

@@ -1,5 +1,4 @@
-// Keeps one thread busy for the seconds given on its command line (30 by default), so tests see a
-// known CPU load beside everything else the machine runs.
+// Keeps one thread busy for the seconds on its command line (30 by default): a known CPU load.
 #include <cstdint>
 #include <cstdlib>
 

@@ -1,5 +1,4 @@
-// SamplerWindows against Wine: the native process list (real and scripted), the services, the
-// machine's times, and a whole window measured beside a program that keeps one processor busy.
+// SamplerWindows against Wine: process lists real and scripted, services, a measured busy window.
 #include "measurement/windows/sampler_windows.h"
 
 #include <algorithm>
