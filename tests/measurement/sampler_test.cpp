@@ -2,6 +2,7 @@
 #include "measurement/sampler.h"
 
 #include <future>
+#include <limits>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -75,7 +76,8 @@ TEST(Sampler, BaselineThenFirstSampleAfterTheFirstDelayThenOnePerWindow) {
 TEST(Sampler, StopEndsAPendingWaitAtOnce) {
   testing::FakeClock clock;
   testing::FakeSampler sampler(clock);  // the real wait on the condition variable
-  sampler.start([](const Data&) {}, 60, 3600, 3600);
+  // The longest delay there is: its deadline must saturate, not overflow.
+  sampler.start([](const Data&) {}, 60, std::numeric_limits<std::int32_t>::max(), 5);
   ASSERT_TRUE(sampler.awaitListCalls(1));
   // A guard, not a speed target: a stop that did not end the hour-long wait fails here.
   auto stopped = std::async(std::launch::async, [&] { sampler.stop(); });
