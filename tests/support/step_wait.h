@@ -1,0 +1,69 @@
+// A stop-aware wait a test releases step by step, so a thread loops once per step, in no real time.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <stop_token>
+#include <vector>
+
+namespace ostrivel::testing {
+
+// Hand `waiter()` to the object under test as its wait.
+class StepWait {
+ public:
+  // The waiting side: notes the duration asked for, then blocks until a step is released or
+  // stop is requested.
+  void operator()(std::stop_token stop, std::chrono::nanoseconds duration) {
+    std::unique_lock lock(mutex);
+    asked.push_back(duration);
+    changed.notify_all();
+    if (changed.wait(lock, stop, [this] { return released > 0; })) {
+      --released;
+    }
+  }
+
+  auto waiter() {
+    return [this](std::stop_token stop, std::chrono::nanoseconds duration) { (*this)(stop, duration); };
+  }
+
+  // Lets the pending wait (or the next ones) return.
+  void release(std::size_t steps = 1) {
+    std::lock_guard lock(mutex);
+    released += steps;
+    changed.notify_all();
+  }
+
+  // Releases the current wait and blocks until the next one has begun: one turn of the loop.
+  bool step() {
+    std::size_t next = 0;
+    {
+      std::lock_guard lock(mutex);
+      next = asked.size() + 1;
+      released += 1;
+      changed.notify_all();
+    }
+    return awaitWaits(next);
+  }
+
+  // Blocks until `count` waits have begun. The guard only turns a broken thread into a failed
+  // test instead of a hang; a working one gets there at once.
+  bool awaitWaits(std::size_t count) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(60), [&] { return asked.size() >= count; });
+  }
+
+  std::vector<std::chrono::nanoseconds> durations() const {
+    std::lock_guard lock(mutex);
+    return asked;
+  }
+
+ private:
+  mutable std::mutex mutex;
+  std::condition_variable_any changed;
+  std::vector<std::chrono::nanoseconds> asked;
+  std::size_t released = 0;
+};
+
+}  // namespace ostrivel::testing
