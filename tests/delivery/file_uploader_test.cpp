@@ -1,0 +1,406 @@
+// What the uploader does with each answer: history, deletion, drops, holds, back-off, dead credentials.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <future>
+#include <stdexcept>
+
+#include "records/time_keys.h"
+#include "delivery/uploader_rig.h"
+
+namespace ostrivel::testing {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+HttpResponse answer(std::int32_t status, std::string body = {}) { return {status, std::move(body)}; }
+
+TEST(FileUploader, DeliversInByteOrderIntoHistoryOrDeletesAsTold) {
+  UploaderRig rig;
+  for (const char* name : {"events20260105-0001.json", "days202601051200.json", "apps20260105.json",
+                           "days202601051150.json", "notes.txt"}) {
+    rig.put(name);
+  }
+  rig.http.script("ingest", {answer(200), answer(200, R"({"delete":true})"), answer(200, R"({"cadenceMinutes":5})"),
+                             answer(200, R"({"cadenceMinutes":3,"delete":"yes"})")});
+  rig.startAndSettle();
+
+  EXPECT_EQ(rig.sentBodies(), (Strings{"apps20260105.json", "days202601051150.json", "days202601051200.json",
+                                       "events20260105-0001.json"}));
+  EXPECT_EQ(rig.fs.names(kOutbox), (Strings{"notes.txt"}));
+  EXPECT_EQ(rig.fs.names(kHistory),
+            (Strings{"apps20260105.json", "days202601051200.json", "events20260105-0001.json"}));
+  EXPECT_EQ(rig.fs.peek(UploaderRig::history("apps20260105.json")), "apps20260105.json");
+
+  std::vector<LoggedLine> lines = rig.log.lines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0].message, "[apis] serviceAccountToken ok");
+  const Strings expected{"[uploader] apps20260105.json -> ok (kept), sampling 1m",
+                         "[uploader] days202601051150.json -> ok, sampling 1m",
+                         "[uploader] days202601051200.json -> ok (kept), sampling 5m",
+                         "[uploader] events20260105-0001.json -> ok (kept), sampling 5m"};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(lines[i + 1].message, expected[i]);
+    EXPECT_EQ(lines[i + 1].level, kLevelInfo);
+    EXPECT_EQ(lines[i + 1].stamp, "2026-01-05T13:00:00+01:00");
+  }
+  EXPECT_EQ(rig.parameter("CadenceMinutes"), "5");
+  EXPECT_EQ(rig.parameter("LastUploadAt"), "2026-01-05T12:00:00Z");
+  EXPECT_EQ(rig.parameter("AgentState"), std::nullopt);
+  EXPECT_TRUE(rig.uploader.lastUploadOk());
+  EXPECT_TRUE(rig.waits.backOffs().empty());
+  EXPECT_TRUE(rig.fs.watching());
+  rig.uploader.stop();
+  EXPECT_FALSE(rig.fs.watching());
+}
+
+TEST(FileUploader, AFileThatCannotLeaveTheOutboxIsSentOncePerPass) {
+  UploaderRig rig;
+  rig.put("a20260105.json");
+  rig.put("b20260105.json");
+  rig.put("c20260105.json");
+  bool stuck = true;
+  rig.fs.setFault([&](FsOp op, const std::string& path) {
+    return stuck && ((op == FsOp::move && path == UploaderRig::outbox("a20260105.json")) ||
+                     (op == FsOp::remove && path == UploaderRig::outbox("c20260105.json")));
+  });
+  rig.http.setHandler([](const SentRequest& request) {
+    if (request.path == "serviceAccountToken") {
+      return answer(200, R"({"sessionJwt":"jwt-1"})");
+    }
+    return answer(200, request.body == "c20260105.json" ? R"({"delete":true})" : "");
+  });
+  rig.startAndSettle();
+  EXPECT_EQ(rig.sentBodies(), (Strings{"a20260105.json", "b20260105.json", "c20260105.json"}));
+  EXPECT_EQ(rig.uploaderMessages(), (Strings{"[uploader] a20260105.json kept, history move failed",
+                                             "[uploader] a20260105.json -> ok (kept), sampling 1m",
+                                             "[uploader] b20260105.json -> ok (kept), sampling 1m",
+                                             "[uploader] c20260105.json kept, removal failed",
+                                             "[uploader] c20260105.json -> ok, sampling 1m"}));
+  EXPECT_EQ(rig.log.lines()[1].level, kLevelWarn);
+  EXPECT_EQ(rig.fs.names(kOutbox), (Strings{"a20260105.json", "c20260105.json"}));
+
+  stuck = false;  // read by the worker only after the wake below
+  rig.wakeAndSettle();
+  EXPECT_EQ(rig.sentBodies().size(), 5u);
+  EXPECT_TRUE(rig.fs.names(kOutbox).empty());
+  EXPECT_EQ(rig.fs.names(kHistory), (Strings{"a20260105.json", "b20260105.json"}));
+}
+
+TEST(FileUploader, FiveFailedReadsInARowDropAFileAndAVanishedFileIsSkipped) {
+  UploaderRig rig;
+  rig.put("a20260105.json");
+  rig.put("b20260105.json");
+  rig.put("c20260105.json");
+  int readsOfA = 0;
+  rig.fs.setFault([&](FsOp op, const std::string& path) {
+    if (op != FsOp::read || path != UploaderRig::outbox("a20260105.json")) {
+      return false;
+    }
+    // Fails four times, is read once (and answered 503), then fails for good.
+    return ++readsOfA != 5;
+  });
+  rig.http.setHandler([&](const SentRequest& request) {
+    if (request.path == "serviceAccountToken") {
+      return answer(200, R"({"sessionJwt":"jwt-1"})");
+    }
+    if (request.body == "b20260105.json") {
+      rig.fs.remove(UploaderRig::outbox("c20260105.json"));  // gone before its turn comes
+    }
+    return answer(request.body == "a20260105.json" ? 503 : 200);
+  });
+  rig.startAndSettle();
+
+  EXPECT_EQ(readsOfA, 10);
+  EXPECT_EQ(rig.sentBodies(), (Strings{"a20260105.json", "b20260105.json"}));
+  EXPECT_EQ(rig.uploaderMessages(),
+            (Strings{"[uploader] a20260105.json unreadable, retry in 5s", "[uploader] a20260105.json unreadable, retry in 10s",
+                     "[uploader] a20260105.json unreadable, retry in 30s", "[uploader] a20260105.json unreadable, retry in 60s",
+                     "[uploader] a20260105.json -> 503, retry in 60s", "[uploader] a20260105.json unreadable, retry in 60s",
+                     "[uploader] a20260105.json unreadable, retry in 60s", "[uploader] a20260105.json unreadable, retry in 60s",
+                     "[uploader] a20260105.json unreadable, retry in 60s", "[uploader] a20260105.json unreadable 5x, dropped unsent",
+                     "[uploader] b20260105.json -> ok (kept), sampling 1m"}));
+  for (const auto& line : rig.log.lines()) {
+    if (line.message.find("unreadable") != std::string::npos) {
+      EXPECT_EQ(line.level, kLevelWarn);
+      EXPECT_EQ(line.stamp, "");
+    }
+  }
+  EXPECT_TRUE(rig.fs.names(kOutbox).empty());
+}
+
+TEST(FileUploader, TwoRefusalsAreDroppedAndTheThirdInARowHoldsTheQueue) {
+  UploaderRig rig;
+  for (const char* name : {"f1.json", "f2.json", "f3.json", "f4.json", "f5.json"}) {
+    rig.put(name);
+  }
+  rig.http.script("ingest", {answer(422, R"({"error":"bad record"})"), answer(400, "<html/>"), answer(422), answer(400),
+                             answer(200), answer(422), answer(503), answer(422, R"({"error":"again"})"), answer(200)});
+  rig.startAndSettle();
+
+  EXPECT_EQ(rig.sentBodies(),
+            (Strings{"f1.json", "f2.json", "f3.json", "f3.json", "f3.json", "f4.json", "f5.json", "f5.json"}));
+  EXPECT_EQ(rig.uploaderMessages(),
+            (Strings{"[uploader] f1.json -> 422 bad record, dropped unsent", "[uploader] f2.json -> 400, dropped unsent",
+                     "[uploader] 3 permanent refusals in a row, holding the queue instead of dropping it",
+                     "[uploader] f3.json -> 422, retry in 5s", "[uploader] f3.json -> 400, retry in 10s",
+                     "[uploader] f3.json -> ok (kept), sampling 1m", "[uploader] f4.json -> 422, dropped unsent",
+                     "[uploader] f5.json -> 503, retry in 5s", "[uploader] f5.json -> 422 again, dropped unsent"}));
+  const auto lines = rig.log.lines();
+  EXPECT_EQ(lines[3].level, kLevelError);
+  EXPECT_EQ(lines[3].stamp, "2026-01-05T13:00:00+01:00");
+  EXPECT_EQ(lines[1].level, kLevelWarn);
+  EXPECT_EQ(rig.fs.names(kHistory), (Strings{"f3.json"}));
+  EXPECT_TRUE(rig.fs.names(kOutbox).empty());
+}
+
+// Answers one upload attempt each, at a set time. A 401 is given by the exchange (which is where
+// a refused credential shows), so every attempt costs one answer whether a session is held or not.
+struct Attempt {
+  std::int64_t atMs;
+  std::int32_t status;
+};
+
+void answerAttempts(UploaderRig& rig, std::deque<Attempt>& attempts) {
+  rig.http.setHandler([&rig, &attempts](const SentRequest& request) {
+    if (attempts.empty()) {
+      return answer(request.path == "serviceAccountToken" ? 500 : 200);
+    }
+    const Attempt next = attempts.front();
+    if ((request.path == "serviceAccountToken") != (next.status == 401)) {
+      return next.status == 401 ? answer(401) : answer(200, R"({"sessionJwt":"jwt-1"})");
+    }
+    attempts.pop_front();
+    rig.clock.set(next.atMs);
+    return answer(next.status);
+  });
+}
+
+TEST(FileUploader, ThirtyMinutesOfLoginRefusalsDeclareTheCredentialDead) {
+  UploaderRig rig;
+  rig.put("a.json");
+  rig.put("b.json");
+  const std::int64_t ten = rig.clock.nowMs() - 2 * 60 * kMinuteMs;  // 10:00
+  const std::int64_t second = 1000;
+  std::deque<Attempt> attempts{{ten, 401},
+                               {ten + 20 * kMinuteMs, 503},  // restarts the thirty minutes
+                               {ten + 25 * kMinuteMs, 401},
+                               {ten + 55 * kMinuteMs - second, 401},
+                               {ten + 55 * kMinuteMs, 401}};
+  answerAttempts(rig, attempts);
+  rig.startAndSettle();
+
+  EXPECT_TRUE(attempts.empty());
+  EXPECT_EQ(rig.uploaderMessages(),
+            (Strings{"[uploader] a.json -> 401, retry in 5s", "[uploader] a.json -> 503, retry in 10s",
+                     "[uploader] a.json -> 401, retry in 30s", "[uploader] a.json -> 401, retry in 60s",
+                     "[uploader] login refused for 30 minutes straight, credential dead"}));
+  EXPECT_EQ(rig.log.lines().back().level, kLevelWarn);
+  EXPECT_EQ(rig.parameter("AgentState"), "tokenDead");
+  EXPECT_EQ(rig.parameter("ErrorCode"), "login-refused");
+  EXPECT_EQ(rig.credentialDeadCalls.load(), 1);
+  EXPECT_FALSE(rig.uploader.lastUploadOk());
+  // The pass ended there; the files stay for the next credential.
+  EXPECT_EQ(rig.fs.names(kOutbox), (Strings{"a.json", "b.json"}));
+
+  // The refusal run ended with the death: the next 401 starts a new thirty minutes.
+  attempts = {{ten + 60 * kMinuteMs, 401}, {ten + 61 * kMinuteMs, 200}, {ten + 61 * kMinuteMs, 200}};
+  rig.wakeAndSettle();
+  EXPECT_EQ(rig.credentialDeadCalls.load(), 1);
+  EXPECT_TRUE(rig.fs.names(kOutbox).empty());
+  EXPECT_TRUE(rig.uploader.lastUploadOk());
+}
+
+TEST(FileUploader, ASuspendedAccountKeepsTheQueueOnTheLongSchedule) {
+  UploaderRig rig;
+  rig.put("a.json");
+  rig.http.script("ingest", {answer(403, R"({"error":"suspended"})"), answer(503), answer(0), answer(503), answer(503),
+                             answer(503), answer(200)});
+  rig.startAndSettle();
+  EXPECT_EQ(rig.waits.backOffs(), (std::vector<std::int32_t>{5, 10, 30, 60, 120, 300}));
+  EXPECT_EQ(rig.uploaderMessages().front(), "[uploader] a.json -> 403, retry in 5s");
+  EXPECT_EQ(rig.parameter("AgentState"), "suspended");  // until the pipeline restarts
+  EXPECT_EQ(rig.parameter("ErrorCode"), "suspended");
+  EXPECT_EQ(rig.credentialDeadCalls.load(), 0);
+  EXPECT_EQ(rig.fs.names(kHistory), (Strings{"a.json"}));
+  // The 200 went back to the short table.
+  EXPECT_EQ(rig.retry.next(), 5);
+  EXPECT_EQ(rig.retry.next(), 10);
+  EXPECT_EQ(rig.retry.next(), 30);
+  EXPECT_EQ(rig.retry.next(), 60);
+  EXPECT_EQ(rig.retry.next(), 60);
+}
+
+TEST(FileUploader, AnyOther403RevokesTheCredentialAndDropsTheFile) {
+  for (const char* body : {R"({"error":"revoked"})", "", R"({"error":"Suspended"})"}) {
+    UploaderRig rig;
+    rig.put("a.json");
+    rig.put("b.json");
+    rig.http.script("ingest", {answer(403, body), answer(200)});
+    rig.startAndSettle();
+    EXPECT_EQ(rig.sentBodies(), (Strings{"a.json"})) << body;
+    EXPECT_EQ(rig.uploaderMessages(), (Strings{"[uploader] a.json -> 403 revoked"}));
+    EXPECT_EQ(rig.parameter("AgentState"), "tokenDead");
+    EXPECT_EQ(rig.parameter("ErrorCode"), "revoked");
+    EXPECT_EQ(rig.credentialDeadCalls.load(), 1);
+    EXPECT_EQ(rig.fs.names(kOutbox), (Strings{"b.json"}));
+
+    // The session was dropped: the next pass exchanges the credential again.
+    rig.wakeAndSettle();
+    EXPECT_EQ(rig.http.sentTo("serviceAccountToken").size(), 2u);
+    EXPECT_EQ(rig.fs.names(kHistory), (Strings{"b.json"}));
+  }
+}
+
+TEST(FileUploader, AFailingFileBlocksTheFilesBehindIt) {
+  UploaderRig rig;
+  rig.put("a.json");
+  rig.put("b.json");
+  rig.http.script("ingest", {answer(503), answer(503), answer(503), answer(0), answer(201), answer(404),
+                             answer(429), answer(200), answer(200)});
+  rig.startAndSettle();
+  EXPECT_EQ(rig.sentBodies(), (Strings{"a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "a.json",
+                                       "b.json"}));
+  EXPECT_EQ(rig.waits.backOffs(), (std::vector<std::int32_t>{5, 10, 30, 60, 60, 60, 60}));
+  const Strings messages = rig.uploaderMessages();
+  ASSERT_EQ(messages.size(), 9u);
+  EXPECT_EQ(messages[3], "[uploader] a.json -> 0, retry in 60s");
+  EXPECT_EQ(messages[4], "[uploader] a.json -> 201, retry in 60s");
+  EXPECT_TRUE(rig.uploader.lastUploadOk());
+}
+
+TEST(FileUploader, HistoryKeepsSevenDaysAndTheOutboxSixty) {
+  UploaderRig rig;
+  const std::int64_t today = rig.clock.nowMs();
+  for (int day = 1; day <= 8; ++day) {
+    rig.fs.putFile(UploaderRig::history("days" + dayKey(today - (100 + day) * kDayMs) + "1200.json"), "old");
+  }
+  rig.fs.putFile(UploaderRig::history("apps.json"), "undated");
+  for (int day = 0; day < 61; ++day) {
+    const std::string key = dayKey(today - day * kDayMs);
+    rig.put("days" + key + "1200.json");
+    if (day == 60) {
+      rig.put("events" + key + "-0001.json");
+    }
+  }
+  rig.http.script("ingest", {answer(200)});
+  rig.startAndSettle();
+
+  std::vector<LoggedLine> aging;
+  for (const auto& line : rig.log.lines()) {
+    if (line.message.find("aged") != std::string::npos || line.message.find("outbox over") != std::string::npos) {
+      aging.push_back(line);
+    }
+  }
+  ASSERT_EQ(aging.size(), 2u);
+  EXPECT_EQ(aging[0].message, "[uploader] history aged past 7 days, 1 files");
+  EXPECT_EQ(aging[0].level, kLevelInfo);
+  EXPECT_EQ(aging[0].stamp, "");
+  EXPECT_EQ(aging[1].message, "[uploader] outbox over 60 days, 2 files dropped undelivered");
+  EXPECT_EQ(aging[1].level, kLevelError);
+  EXPECT_EQ(aging[1].stamp, "");
+  EXPECT_EQ(rig.sentBodies().size(), 60u);
+  // Aged at most once a day: the 60 delivered days joined 7 old ones and the undated file.
+  EXPECT_EQ(rig.fs.names(kHistory).size(), 68u);
+
+  rig.clock.advance(kDayMs);
+  rig.put("days" + dayKey(rig.clock.nowMs()) + "0000.json");
+  rig.wakeAndSettle();
+  EXPECT_TRUE(rig.log.contains("[uploader] history aged past 7 days, 61 files"));
+  EXPECT_EQ(rig.fs.names(kHistory).size(), 8u);
+  EXPECT_TRUE(rig.fs.exists(UploaderRig::history("apps.json")));
+}
+
+TEST(FileUploader, WakesDuringAPassGiveExactlyOneMorePass) {
+  UploaderRig rig(-5);
+  rig.put("a.json");
+  // The file never leaves the outbox, so every pass sends it exactly once.
+  rig.fs.setFault([](FsOp op, const std::string&) { return op == FsOp::move; });
+  int sends = 0;
+  rig.http.setHandler([&](const SentRequest& request) {
+    if (request.path == "serviceAccountToken") {
+      return answer(200, R"({"sessionJwt":"jwt-1"})");
+    }
+    if (++sends == 1) {
+      rig.uploader.wake();
+      rig.uploader.wake();
+      rig.uploader.wake();
+    }
+    return answer(200);
+  });
+  rig.startAndSettle();
+  EXPECT_EQ(rig.sentBodies().size(), 2u);
+
+  rig.wakeAndSettle();
+  EXPECT_EQ(rig.sentBodies().size(), 3u);
+  EXPECT_EQ(rig.waits.intervals(), (std::vector<std::int32_t>{60, 60, 60}));
+}
+
+TEST(FileUploader, ACrashedPassIsLoggedBackedOffAndRunAgain) {
+  UploaderRig rig;
+  rig.put("a.json");
+  int lists = 0;
+  rig.fs.setFault([&](FsOp op, const std::string& path) {
+    if (op == FsOp::list && path == kOutbox && ++lists == 1) {
+      throw std::runtime_error("disk gone");
+    }
+    return false;
+  });
+  rig.http.script("ingest", {answer(200)});
+  rig.startAndSettle();
+  EXPECT_EQ(rig.uploaderMessages(), (Strings{"[uploader] drain crashed: disk gone", "[uploader] a.json -> ok (kept), sampling 1m"}));
+  EXPECT_EQ(rig.log.lines().front().level, kLevelWarn);
+  EXPECT_EQ(rig.waits.backOffs(), (std::vector<std::int32_t>{5}));
+  EXPECT_EQ(rig.fs.names(kHistory), (Strings{"a.json"}));
+}
+
+// A back-off that would last an hour: only a stop can end it in time.
+class HourLongRetry : public RetrySchedule {
+ public:
+  std::int32_t next() override { return 3600; }
+};
+
+TEST(FileUploader, StopEndsTheRealBackOffAtOnceAndStartResumes) {
+  InMemoryFileSystem fs;
+  InMemoryRegistry registry;
+  AgentStateStore state(registry);
+  ScriptedHttpRequest http;
+  const Identity identity{"agent-1", "PC-1", "osv_credential"};
+  RecordingLogger log;
+  FakeClock clock;
+  HourLongRetry retry;
+  ApiClient api(http, identity, log);
+  std::promise<void> refused;
+  std::promise<void> accepted;
+  int ingests = 0;
+  http.setHandler([&](const SentRequest& request) {
+    if (request.path == "serviceAccountToken") {
+      return answer(200, R"({"sessionJwt":"jwt-1"})");
+    }
+    if (++ingests == 1) {
+      refused.set_value();
+      return answer(503);
+    }
+    accepted.set_value();
+    return answer(200);
+  });
+  fs.putFile(UploaderRig::outbox("a.json"), "a");
+  FileUploader uploader(api, fs, state, retry, log, clock, 3600);
+
+  uploader.start(kOutbox, kHistory);
+  refused.get_future().wait();
+  uploader.stop();  // a stop that did not end the hour's back-off would hang here
+  EXPECT_TRUE(fs.exists(UploaderRig::outbox("a.json")));
+  EXPECT_FALSE(uploader.lastUploadOk());
+  EXPECT_FALSE(fs.watching());
+
+  uploader.start(kOutbox, kHistory);  // the first pass runs at once, without waiting the hour
+  EXPECT_TRUE(uploader.lastUploadOk());
+  accepted.get_future().wait();
+  uploader.stop();  // the pass checks for the stop only after the file is moved
+  EXPECT_TRUE(fs.exists(UploaderRig::history("a.json")));
+  EXPECT_EQ(ingests, 2);
+}
+
+}  // namespace
+}  // namespace ostrivel::testing
