@@ -4,24 +4,10 @@
 #include "measurement/events.h"
 #include "measurement/power_events.h"
 #include "support/fake_clock.h"
+#include "support/fake_events.h"
 
 namespace ostrivel {
 namespace {
-
-// A platform source the test drives by hand.
-class ScriptedEvents : public Events {
- public:
-  using Events::Events;
-  SourceCallback source;
-  int stops = 0;
-
- protected:
-  void startSource(SourceCallback sourceCallback) override { source = std::move(sourceCallback); }
-  void stopSource() override {
-    ++stops;
-    source = nullptr;
-  }
-};
 
 struct Received {
   std::vector<std::pair<std::int64_t, std::string>> events;
@@ -35,13 +21,13 @@ struct Received {
 
 TEST(Events, FramesARunWithStartedAndStoppedAndDropsUnknownKinds) {
   testing::FakeClock clock(1000);
-  ScriptedEvents events(clock);
+  testing::FakeEvents events(clock);
   Received received;
 
   events.stop();  // never started: nothing
   events.start(received.callback());
-  events.source(500, "boot");
-  events.source(600, "hibernate");
+  events.deliver(500, "boot");
+  events.deliver(600, "hibernate");
   events.onSessionChange("lock");
   events.onSessionChange("remoteConnect");
   clock.set(2000);
@@ -51,7 +37,7 @@ TEST(Events, FramesARunWithStartedAndStoppedAndDropsUnknownKinds) {
 
   using E = std::vector<std::pair<std::int64_t, std::string>>;
   EXPECT_EQ(received.events, (E{{1000, "started"}, {500, "boot"}, {1000, "lock"}, {2000, "stopped"}}));
-  EXPECT_EQ(events.stops, 1);
+  EXPECT_EQ(events.sourceStops(), 1);
 
   // The same object runs again after a re-enrolment, framed the same way.
   events.start(received.callback());

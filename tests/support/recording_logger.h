@@ -1,6 +1,8 @@
 // A logger that keeps every line, so tests can check texts, levels and stamps.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -19,8 +21,18 @@ struct LoggedLine {
 class RecordingLogger : public Logger {
  public:
   void log(std::uint32_t level, const std::string& message, const std::string& stamp) override {
-    std::lock_guard lock(mutex);
-    recorded.push_back({level, message, stamp});
+    {
+      std::lock_guard lock(mutex);
+      recorded.push_back({level, message, stamp});
+    }
+    logged.notify_all();
+  }
+
+  // Blocks until `times` lines contain the text; the limit only keeps a broken component from
+  // hanging the test run.
+  bool waitFor(const std::string& text, std::size_t times = 1) const {
+    std::unique_lock lock(mutex);
+    return logged.wait_for(lock, std::chrono::seconds(20), [&] { return countLocked(text) >= times; });
   }
 
   std::vector<LoggedLine> lines() const {
@@ -40,11 +52,7 @@ class RecordingLogger : public Logger {
   // How many lines contain the text.
   std::size_t count(const std::string& text) const {
     std::lock_guard lock(mutex);
-    std::size_t n = 0;
-    for (const auto& line : recorded) {
-      n += line.message.find(text) != std::string::npos ? 1 : 0;
-    }
-    return n;
+    return countLocked(text);
   }
 
   bool contains(const std::string& text) const { return count(text) > 0; }
@@ -55,7 +63,16 @@ class RecordingLogger : public Logger {
   }
 
  private:
+  std::size_t countLocked(const std::string& text) const {
+    std::size_t n = 0;
+    for (const auto& line : recorded) {
+      n += line.message.find(text) != std::string::npos ? 1 : 0;
+    }
+    return n;
+  }
+
   mutable std::mutex mutex;
+  mutable std::condition_variable logged;
   std::vector<LoggedLine> recorded;
 };
 

@@ -1,0 +1,285 @@
+// The pipeline over fakes of every seam: records and their names, event numbers, the control
+// queue, and the restart after a dead credential.
+#include "service/ostrivel_service.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "delivery/api_client.h"
+#include "delivery/retry_schedule.h"
+#include "enrolment/identity_store.h"
+#include "support/fake_apps_registry.h"
+#include "support/fake_clock.h"
+#include "support/fake_events.h"
+#include "support/fake_sampler.h"
+#include "support/in_memory_file_system.h"
+#include "support/in_memory_registry.h"
+#include "support/recording_logger.h"
+#include "support/scripted_http_request.h"
+
+namespace ostrivel {
+namespace {
+
+using namespace testing;
+
+const std::string kData = "C:\\ProgramData\\Ostrivel";
+const std::string kOutbox = kData + "\\outbox";
+constexpr std::int64_t kNoon = 1767614400000;  // 2026-01-05T12:00:00Z
+constexpr std::int64_t kMinute = 60000;
+
+// Waits that take no real time: a back-off holds the uploader until it is stopped (uploads
+// are failing for as long as the test looks), the wait between passes lasts until a wake.
+class UploaderWaits {
+ public:
+  UploaderWaitFunction function() {
+    return [this](UploaderWait kind, std::int32_t, std::unique_lock<std::mutex>& lock,
+                  std::condition_variable_any& condition, std::stop_token stop, const std::function<bool()>& woken) {
+      if (kind == UploaderWait::backOff) {
+        {
+          std::lock_guard own(mutex);
+          ++backOffs;
+        }
+        changed.notify_all();
+        condition.wait(lock, stop, [] { return false; });
+        return;
+      }
+      condition.wait(lock, stop, woken);
+    };
+  }
+  bool awaitBackOff() {
+    std::unique_lock own(mutex);
+    return changed.wait_for(own, std::chrono::seconds(20), [this] { return backOffs > 0; });
+  }
+
+ private:
+  std::mutex mutex;
+  std::condition_variable changed;
+  int backOffs = 0;
+};
+
+struct Pipeline {
+  FakeClock clock{kNoon, 60};
+  RecordingLogger log;
+  InMemoryRegistry registry;
+  InMemoryFileSystem files;
+  ScriptedHttpRequest http{"https://api.test"};
+  Identity identity;
+  ApiClient api{http, identity, log};
+  AgentStateStore state{registry};
+  IdentityStore identities{files, registry, kData};
+  Initializer initializer{log, registry, identities, api, "PC", "2026.1.0.10", "Windows", 10,
+                          [](std::int32_t, std::stop_token) {}};
+  RetrySchedule retry;
+  UploaderWaits waits;
+  FileUploader uploader{api, files, state, retry, log, clock, 60, waits.function()};
+  FakeEvents events{clock};
+  FakeSampler sampler{clock};
+  FakeAppsRegistry catalogue{clock};
+  OstrivelService service{log,   events,   sampler, files, catalogue, clock, state, initializer,
+                          uploader, identity, kData,  60};
+
+  void sample(std::int64_t at, double chrome) {
+    service.onSample(Data({{"at", at}, {"apps", {{"chrome", chrome}}}, {"services", nlohmann::json::object()}},
+                          "sample"));
+  }
+  void event(std::int64_t at, const std::string& kind) {
+    service.onEvent(Data({{"at", at}, {"kind", kind}}, "event"));
+  }
+  nlohmann::json record(const std::string& name) {
+    const auto text = files.peek(kOutbox + "\\" + name);
+    return text ? nlohmann::json::parse(*text) : nlohmann::json();
+  }
+  std::vector<std::string> outbox() { return files.names(kOutbox); }
+};
+
+TEST(OstrivelService, WritesAClosedBucketAtOnceWithItsAppsRecord) {
+  Pipeline p;
+  p.registry.seed("parameters", "CadenceMinutes", "10");
+  p.catalogue.installed["chrome"] = AppInfo{"C:\\chrome.exe", "120.0", "Google", "", "", "", 42};
+  p.sample(kNoon + 9 * kMinute + 30000, 3.0);  // 12:09:30
+  EXPECT_TRUE(p.outbox().empty());
+  p.sample(kNoon + 10 * kMinute + 5000, 5.0);  // 12:10:05 closes the 12:00 bucket
+  EXPECT_EQ(p.outbox(), (std::vector<std::string>{"apps202601051200.json", "days202601051210.json"}));
+
+  const auto days = p.record("days202601051210.json");
+  EXPECT_EQ(days["start"], kNoon);
+  EXPECT_EQ(days["end"], kNoon + 10 * kMinute);
+  EXPECT_EQ(days["samples"], 1);
+  EXPECT_EQ(days["apps"]["chrome"], 3.0);
+  EXPECT_EQ(days["tz"], 60);
+  EXPECT_EQ(p.record("apps202601051200.json")["apps"]["chrome"]["path"], "C:\\chrome.exe");
+}
+
+TEST(OstrivelService, WritesPartialRecordsAtTheCadenceOnlyWhileUploadsSucceed) {
+  for (const bool uploadsFail : {false, true}) {
+    Pipeline p;
+    p.registry.seed("parameters", "CadenceMinutes", "5");
+    if (uploadsFail) {
+      p.files.putFile(kOutbox + "\\days202601011200.json", "{}");
+      p.http.script("serviceAccountToken", {{503, ""}});
+      p.uploader.start(kOutbox, kData + "\\history");
+      ASSERT_TRUE(p.waits.awaitBackOff());
+    }
+    for (int i = 0; i < 10; ++i) {
+      p.sample(kNoon + i * kMinute + 30000, 1.0);  // 12:00:30 ... 12:09:30, one bucket
+    }
+    p.uploader.stop();
+    std::vector<std::string> days;
+    for (const auto& name : p.outbox()) {
+      if (name.rfind("days20260105", 0) == 0) {
+        days.push_back(name);
+      }
+    }
+    if (uploadsFail) {
+      EXPECT_TRUE(days.empty());
+    } else {
+      // After the fifth and the tenth sample, each ending a millisecond after its last sample.
+      EXPECT_EQ(days, (std::vector<std::string>{"days202601051204.json", "days202601051209.json"}));
+      EXPECT_EQ(p.record("days202601051204.json")["end"], kNoon + 4 * kMinute + 30001);
+      EXPECT_EQ(p.record("days202601051209.json")["samples"], 10);
+    }
+  }
+}
+
+TEST(OstrivelService, ASuspendEventFlushesTheOpenBucketAtItsLastSample) {
+  Pipeline p;
+  p.registry.seed("parameters", "CadenceMinutes", "10");
+  p.sample(kNoon + 1 * kMinute, 2.0);
+  p.sample(kNoon + 2 * kMinute, 4.0);
+  p.event(kNoon + 2 * kMinute + 10000, "suspend");
+  EXPECT_EQ(p.record("days202601051202.json")["end"], kNoon + 2 * kMinute);
+  EXPECT_EQ(p.record("days202601051202.json")["apps"]["chrome"], 3.0);
+  EXPECT_EQ(p.record("events20260105000001.json")["events"][0]["kind"], "suspend");
+
+  // After resume the next sample opens a fresh bucket at the same aligned start.
+  p.sample(kNoon + 8 * kMinute, 6.0);
+  p.event(kNoon + 8 * kMinute + 1000, "suspend");
+  EXPECT_EQ(p.record("days202601051208.json")["samples"], 1);
+  EXPECT_EQ(p.record("days202601051208.json")["start"], kNoon);
+}
+
+TEST(OstrivelService, NumbersEventsPerDayKeepingFourDaysButNeverTheCurrentOne) {
+  Pipeline p;
+  constexpr std::int64_t kDay = 24 * 60 * kMinute;
+  for (int day = 0; day < 5; ++day) {
+    p.event(kNoon + day * kDay, "boot");  // 5 to 9 January
+  }
+  p.event(kNoon + 4 * kDay + 1, "resume");  // 9 January goes on: its second event
+  p.event(kNoon, "shutdown");               // 5 January was forgotten: numbered from 1 again
+  p.event(kNoon - 3 * kDay, "boot");        // older than all kept days, yet kept while current
+  p.event(kNoon - 3 * kDay + 1, "resume");
+  const auto names = p.outbox();
+  for (const char* expected : {"events20260109000002.json", "events20260102000001.json",
+                               "events20260102000002.json"}) {
+    EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
+  }
+  EXPECT_EQ(p.record("events20260105000001.json")["events"][0]["kind"], "shutdown");
+
+  // An event without an integer time is filed under the epoch's day.
+  p.service.onEvent(Data({{"at", "soon"}, {"kind", "boot"}}, "event"));
+  EXPECT_EQ(p.record("events19700101000001.json")["date"], "19700101");
+}
+
+TEST(OstrivelService, WarnsWhenTheOutboxCannotBeWrittenAndGoesOn) {
+  Pipeline p;
+  p.files.setFault([](FsOp op, const std::string&) { return op == FsOp::writeAtomic; });
+  p.event(kNoon, "boot");
+  p.sample(kNoon, 1.0);
+  EXPECT_TRUE(p.log.contains("[service] events20260105000001 not queued, the outbox write failed"));
+  EXPECT_TRUE(p.log.contains("[service] days202601051200 not queued, the outbox write failed"));
+  p.files.setFault(nullptr);
+  p.event(kNoon, "boot");
+  EXPECT_EQ(p.outbox(), (std::vector<std::string>{"events20260105000002.json"}));
+}
+
+TEST(OstrivelService, DropsSessionChangesBeyondTheQueueLimit) {
+  Pipeline p;  // run never started: the worker is not taking entries
+  for (std::size_t i = 0; i < OstrivelService::kControlQueueLimit; ++i) {
+    p.service.sessionChanged("lock");
+  }
+  EXPECT_FALSE(p.log.contains("control queue full"));
+  p.service.sessionChanged("unlock");
+  EXPECT_EQ(p.log.messages(), (std::vector<std::string>{"[service] control queue full, unlock dropped"}));
+  EXPECT_EQ(p.log.lines().front().level, kLevelWarn);
+}
+
+TEST(OstrivelService, RunsNumbersFromTheOutboxAndStopsInOrder) {
+  Pipeline p;
+  ASSERT_TRUE(p.identities.saveIdentity({"a-1", "PC", "osv_pc"}));
+  for (const char* name : {"events20260105000007.json", "events20260105000012.json", "events2026010500099.json",
+                           "events20260104000030.json"}) {
+    p.files.putFile(kOutbox + "\\" + name, "{}");
+  }
+  p.http.script("serviceAccountToken", {{503, ""}});
+  std::stop_source stop;
+  std::jthread run([&] { p.service.run(stop.get_token()); });
+  ASSERT_TRUE(p.log.waitFor("[service] pipeline starting"));
+  ASSERT_TRUE(p.sampler.awaitListCalls(1));
+  p.service.sessionChanged("lock");
+  p.service.suspending();  // the queue is in order: once the flush is done, so is the lock
+  ASSERT_TRUE(p.log.waitFor("serviceAccountToken -> 503"));
+  stop.request_stop();
+  run.join();
+
+  // "started" took 13, the lock 14, "stopped" 15: the 24-character name was not a sequence.
+  EXPECT_EQ(p.record("events20260105000013.json")["events"][0]["kind"], "started");
+  EXPECT_EQ(p.record("events20260105000014.json")["events"][0]["kind"], "lock");
+  EXPECT_EQ(p.record("events20260105000015.json")["events"][0]["kind"], "stopped");
+  EXPECT_TRUE(p.log.contains("[service] stopping"));
+  EXPECT_EQ(p.events.sourceStops(), 1);
+  EXPECT_EQ(p.registry.peek("parameters", "AgentState"), "ok");
+}
+
+TEST(OstrivelService, EnrolsAgainAfterTheUploaderDeclaresTheCredentialDead) {
+  Pipeline p;
+  ASSERT_TRUE(p.identities.saveIdentity({"agent-1", "PC", "osv_old"}));
+  p.registry.seed("parameters", "AgentId", "agent-1");
+  p.files.putFile(kOutbox + "\\days202601051200.json", "{}");
+  std::atomic<int> ingests{0};
+  p.http.setHandler([&](const SentRequest& request) -> HttpResponse {
+    if (request.path == "serviceAccountToken") {
+      return {200, R"({"sessionJwt":"jwt"})"};
+    }
+    if (request.path == "ingest") {
+      return ++ingests == 1 ? HttpResponse{403, R"({"error":"revoked"})"} : HttpResponse{200, "{}"};
+    }
+    if (request.path == "register") {
+      return {200, R"({"nonce":"n-2"})"};
+    }
+    if (request.path == "register/n-2" && request.method == "GET") {
+      return {200, R"({"secret":"osv_new","tokenId":"t","agentId":"agent-1"})"};
+    }
+    return {200, ""};
+  });
+  std::stop_source stop;
+  std::jthread run([&] { p.service.run(stop.get_token()); });
+  ASSERT_TRUE(p.log.waitFor("[service] pipeline starting", 2));
+  stop.request_stop();
+  run.join();
+
+  std::vector<std::string> flow;
+  for (const auto& message : p.log.messages()) {
+    if (message.rfind("[service]", 0) == 0 || message.find("credential") != std::string::npos ||
+        message.find("registration") != std::string::npos) {
+      flow.push_back(message);
+    }
+  }
+  EXPECT_EQ(flow, (std::vector<std::string>{
+                      "[service] pipeline starting",
+                      "[service] stopping",
+                      "[initializer] credential dropped, enrolment starts over",
+                      "[initializer] registration started",
+                      "[initializer] polling the registration claim",
+                      "[initializer] registration claimed",
+                      "[service] pipeline starting",
+                      "[service] stopping",
+                  }));
+  EXPECT_TRUE(p.log.contains("[uploader] days202601051200.json -> 403 revoked"));
+  EXPECT_NE(p.http.sentTo("register").front().body.find(R"("previousAgentId":"agent-1")"), std::string::npos);
+  EXPECT_EQ(p.identity.token, "osv_new");
+  EXPECT_EQ(p.identities.loadIdentity()->token, "osv_new");
+}
+
+}  // namespace
+}  // namespace ostrivel

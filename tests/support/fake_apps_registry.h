@@ -1,0 +1,25 @@
+// An application catalogue whose lookups answer from a table the test fills.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "measurement/apps_registry.h"
+
+namespace ostrivel::testing {
+
+class FakeAppsRegistry : public AppsRegistry {
+ public:
+  using AppsRegistry::AppsRegistry;
+
+  std::map<std::string, AppInfo> installed;
+  int lookups = 0;
+
+  AppInfo lookup(const std::string& key) override {
+    ++lookups;
+    const auto found = installed.find(key);
+    return found == installed.end() ? AppInfo{} : found->second;
+  }
+};
+
+}  // namespace ostrivel::testing
