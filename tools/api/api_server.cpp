@@ -126,7 +126,7 @@ ApiServer::ApiServer(ServerOptions optionsIn, std::ostream& log)
     refuse(response, 500, "internal error");
   });
   server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-    record(request, response);
+    logLine(request, response);
   });
 }
 
@@ -144,29 +144,30 @@ bool ApiServer::run() { return server->listen_after_bind(); }
 void ApiServer::stop() { server->stop(); }
 
 void ApiServer::dispatch(const httplib::Request& request, httplib::Response& response) {
+  const std::string path = request.path.substr(request.path.rfind('/', 0) == 0 ? 1 : 0);
+  const bool admin = path.rfind("admin/", 0) == 0;
   try {
-    const std::string path = request.path.substr(request.path.rfind('/', 0) == 0 ? 1 : 0);
     if (request.body.size() > kMaxBody) {
       refuse(response, 400, "body over 1000000 bytes");
-      return;
-    }
-    if (path.rfind("admin/", 0) == 0) {
+    } else if (admin) {
       serveAdmin(path.substr(6), request, response);
-      return;
-    }
-    if (const auto scripted = nextScripted(path)) {
-      if (scripted->delayMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(scripted->delayMs));
-      }
+    } else if (const auto scripted = nextScripted(path); scripted && (scripted->delayMs > 0 || scripted->status)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(scripted->delayMs));
       if (scripted->status) {
         response.status = *scripted->status;
         response.set_content(scripted->body, scripted->contentType);
-        return;
+      } else {
+        serveApi(path, request, response);
       }
+    } else {
+      serveApi(path, request, response);
     }
-    serveApi(path, request, response);
   } catch (const std::exception& e) {
     refuse(response, 500, std::string("internal error: ") + e.what());
+  }
+  // Listed before the answer leaves, so whoever saw the answer finds the request in the list.
+  if (!admin) {
+    remember(request, response);
   }
 }
 
@@ -333,13 +334,8 @@ std::optional<ScriptedAnswer> ApiServer::nextScripted(const std::string& path) {
   return answer;
 }
 
-void ApiServer::record(const httplib::Request& request, const httplib::Response& response) {
+void ApiServer::remember(const httplib::Request& request, const httplib::Response& response) {
   std::lock_guard lock(mutex);
-  log << request.method << ' ' << request.path << " -> " << response.status << " (" << request.body.size()
-      << " bytes in, " << response.body.size() << " out, client port " << request.remote_port << ")" << std::endl;
-  if (request.path.rfind("/admin/", 0) == 0) {
-    return;
-  }
   const auto peer = std::make_pair(request.remote_addr, request.remote_port);
   const auto connection = connections.emplace(peer, static_cast<int>(connections.size()) + 1).first->second;
   json headers = json::object();
@@ -355,6 +351,12 @@ void ApiServer::record(const httplib::Request& request, const httplib::Response&
                           {"body", request.body},
                           {"status", response.status},
                           {"connection", connection}});
+}
+
+void ApiServer::logLine(const httplib::Request& request, const httplib::Response& response) {
+  std::lock_guard lock(mutex);
+  log << request.method << ' ' << request.path << " -> " << response.status << " (" << request.body.size()
+      << " bytes in, " << response.body.size() << " out, client port " << request.remote_port << ")" << std::endl;
 }
 
 }  // namespace ostrivel::api

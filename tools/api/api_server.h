@@ -60,7 +60,8 @@ class ApiServer {
   void serveAdmin(const std::string& path, const httplib::Request& request, httplib::Response& response);
   std::optional<ScriptedAnswer> nextScripted(const std::string& path);
   bool addScript(const nlohmann::json& request);
-  void record(const httplib::Request& request, const httplib::Response& response);
+  void remember(const httplib::Request& request, const httplib::Response& response);
+  void logLine(const httplib::Request& request, const httplib::Response& response);
 
   ServerOptions options;
   std::ostream& log;
