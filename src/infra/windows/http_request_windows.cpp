@@ -1,0 +1,153 @@
+// One HTTP request over WinHTTP: synchronous, 15-second time-outs, answers cut at 1,000,000 bytes.
+#include "infra/windows/http_request_windows.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "infra/windows/scoped_handle.h"
+#include "infra/windows/text_windows.h"
+#include "infra/windows/windows_api.h"
+
+#include <winhttp.h>
+
+namespace ostrivel {
+
+namespace {
+
+struct InternetHandleTraits {
+  using Handle = HINTERNET;
+  static Handle invalid() { return nullptr; }
+  static bool isValid(Handle h) { return h != nullptr; }
+  static void close(Handle h) { WinHttpCloseHandle(h); }
+};
+using InternetHandle = ScopedHandle<InternetHandleTraits>;
+
+constexpr int kTimeoutMs = 15000;
+constexpr std::size_t kBodyCap = 1000000;
+constexpr DWORD kHostChars = 256;
+constexpr DWORD kPathChars = 2048;
+// WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY: older systems refuse it, and get the default proxy instead.
+constexpr DWORD kAutomaticProxy = 4;
+
+struct CrackedUrl {
+  std::wstring host;
+  INTERNET_PORT port = 0;
+  std::wstring path;
+  bool secure = false;
+};
+
+bool crack(const std::wstring& url, CrackedUrl& out) {
+  wchar_t host[kHostChars] = {};
+  wchar_t path[kPathChars] = {};
+  wchar_t extra[kPathChars] = {};
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = kHostChars;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = kPathChars;
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = kPathChars;
+  if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) || parts.dwHostNameLength == 0) {
+    return false;
+  }
+  out.host.assign(host, parts.dwHostNameLength);
+  out.port = parts.nPort;
+  // The query, if any, belongs to the request line as much as the path does.
+  out.path.assign(path, parts.dwUrlPathLength);
+  out.path.append(extra, parts.dwExtraInfoLength);
+  if (out.path.empty()) {
+    out.path = L"/";
+  }
+  out.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return true;
+}
+
+// Reads until the end, a failure, or the cap; whatever was read stays.
+std::string readBody(HINTERNET request) {
+  std::string body;
+  std::vector<char> buffer;
+  for (;;) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available) || available == 0 || body.size() >= kBodyCap) {
+      return body;
+    }
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(available, kBodyCap - body.size()));
+    buffer.resize(wanted);
+    DWORD got = 0;
+    if (!WinHttpReadData(request, buffer.data(), wanted, &got) || got == 0) {
+      return body;
+    }
+    body.append(buffer.data(), got);
+  }
+}
+
+}  // namespace
+
+HttpRequestWindows::HttpRequestWindows(std::string baseUrl) : HttpRequest(std::move(baseUrl)) {
+  HINTERNET opened = WinHttpOpen(L"Ostrivel/2.0", kAutomaticProxy, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  if (opened == nullptr) {
+    opened = WinHttpOpen(L"Ostrivel/2.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                         WINHTTP_NO_PROXY_BYPASS, 0);
+  }
+  if (opened != nullptr) {
+    WinHttpSetTimeouts(opened, kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
+  }
+  session = opened;
+}
+
+HttpRequestWindows::~HttpRequestWindows() {
+  if (session != nullptr) {
+    WinHttpCloseHandle(static_cast<HINTERNET>(session));
+  }
+}
+
+HttpResponse HttpRequestWindows::send(const std::string& method, const std::string& url, const std::string& body,
+                                      const std::string& token) {
+  if (session == nullptr || body.size() > MAXDWORD) {
+    return {};
+  }
+  CrackedUrl target;
+  if (!crack(utf8ToWide(url), target)) {
+    return {};
+  }
+  // The connection handle only names the server: the session keeps the sockets and hands an idle
+  // one to the next request for the same host, so closing this does not end the keep-alive.
+  InternetHandle connection(WinHttpConnect(static_cast<HINTERNET>(session), target.host.c_str(), target.port, 0));
+  if (!connection) {
+    return {};
+  }
+  const std::wstring verb = utf8ToWide(method);
+  InternetHandle request(WinHttpOpenRequest(connection.get(), verb.c_str(), target.path.c_str(), nullptr,
+                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                            target.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!request) {
+    return {};
+  }
+  std::wstring headers = L"Content-Type: application/json\r\n";
+  if (!token.empty()) {
+    headers += L"Authorization: Bearer " + utf8ToWide(token) + L"\r\n";
+  }
+  const auto length = static_cast<DWORD>(body.size());
+  void* optional = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
+  if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(-1L), optional, length, length, 0) ||
+      !WinHttpReceiveResponse(request.get(), nullptr)) {
+    return {};
+  }
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return {};
+  }
+  HttpResponse response;
+  response.status = static_cast<std::int32_t>(status);
+  response.body = readBody(request.get());
+  // Closed request first, then the connection, as WinHTTP's handle tree expects.
+  request.reset();
+  connection.reset();
+  return response;
+}
+
+}  // namespace ostrivel
