@@ -1,10 +1,23 @@
 // The pipeline modes: "-run" in a console and "-service" under the service control manager.
+#include "app/windows/console_windows.h"
 #include "app/windows/modes_windows.h"
+#include "delivery/api_client.h"
+#include "delivery/file_uploader.h"
+#include "delivery/retry_schedule.h"
+#include "enrolment/initializer.h"
 #include "infra/logger_console.h"
 #include "infra/logger_file.h"
 #include "infra/logger_mux.h"
 #include "infra/product.h"
+#include "infra/windows/http_request_windows.h"
 #include "infra/windows/logger_windows_service.h"
+#include "install/windows/scm_windows.h"
+#include "measurement/windows/apps_registry_windows.h"
+#include "measurement/windows/events_windows.h"
+#include "measurement/windows/sampler_windows.h"
+#include "measurement/windows/system_facts_windows.h"
+#include "service/ostrivel_service.h"
+#include "service/windows/service_host_windows.h"
 
 namespace ostrivel {
 
@@ -14,12 +27,37 @@ int runPipelineMode(const SharedObjects& shared) {
   LoggerConsole consoleLogger;
   LoggerFile fileLogger(shared.paths.serviceLogDirectory, shared.clock, kLogRetentionDays);
   LoggerWindowsService eventLogger;
+  if (console) {
+    attachParentConsole();
+  }
   // A service never writes to a console, a console run never to the event log.
   log.add(console ? static_cast<Logger*>(&consoleLogger) : &eventLogger);
   log.add(&fileLogger);
   log.info("[main] " + std::string(kProductName) + " " + std::string(kAgentVersion) + " -> " + shared.urls.api);
-  // The measuring pipeline is not wired into this build yet.
-  return 1;
+
+  HttpRequestWindows http(shared.urls.api);
+  SamplerWindows sampler(shared.clock);
+  EventsWindows events(shared.clock);
+  AppsRegistryWindows catalogue(shared.clock);
+  RetrySchedule retry;
+  Identity identity;
+  ApiClient api(http, identity, log);
+  FileUploader uploader(api, shared.files, shared.state, retry, log, shared.clock, kUploaderPassSeconds);
+
+  Initializer initializer(log, shared.registry, shared.identities, api, computerName(), std::string(kAgentVersion),
+                          osVersionText(), kEnrolmentPollSeconds);
+  OstrivelService service(log, events, sampler, shared.files, catalogue, shared.clock, shared.state, initializer,
+                          uploader, identity, shared.paths.dataDirectory, kSamplingWindowSeconds);
+
+  if (console) {
+    service.run(installConsoleHandler());
+    return 0;
+  }
+  // Rewritten at every start, so a service installed by any means restarts after a crash.
+  if (!setFailureActions()) {
+    log.warn("[main] service recovery actions not set");
+  }
+  return startServiceDispatcher(&service) ? 0 : 1;
 }
 
 }  // namespace ostrivel
