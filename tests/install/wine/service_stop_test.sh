@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# A stop reaches the service wherever it waits: enrolling, backing off after failed uploads,
+# or in the middle of an upload the server holds for 10 s. Each ends within 20 s.
+source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
+
+start_api || finish  # no auto-approval: enrolment waits
+set_machine_env OSTRIVEL_API_URL "$API_URL"
+
+service_state() { wine sc query Ostrivel 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
+service_is() { [ "$(service_state)" = "$1" ]; }
+log_says() { grep -qF -- "$1" "$DATA_UNIX/logs/service/"*.log 2>/dev/null; }
+stop_within_20s() {
+  local started=$SECONDS
+  run_agent -stop
+  expect_eq "$RC" 0 "exit code of -stop ($1)"
+  wait_for 20 service_is STOPPED || fail "the service did not stop within 20 s while $1 (state $(service_state))"
+  echo "stopped within $((SECONDS - started)) s while $1"
+}
+
+run_agent -install
+expect_eq "$RC" 0 "exit code of -install"
+wait_for 30 log_says "[initializer] polling the registration claim" || fail "enrolment did not begin"
+stop_within_20s "enrolling"
+
+# Approve, then make every upload fail: the uploader backs off.
+api_approve >/dev/null
+api_script ingest '[{"status":503,"count":1000}]'
+wine sc start Ostrivel >/dev/null 2>&1
+wait_for 60 log_says "-> 503, retry in" || fail "the uploader never backed off"
+stop_within_20s "backing off"
+
+# An upload the server holds for 10 s.
+api_admin DELETE script >/dev/null
+api_script ingest '[{"delayMs":10000,"count":1000}]'
+wine sc start Ostrivel >/dev/null 2>&1
+wait_for 60 log_says "[service] pipeline starting" || fail "the pipeline did not start again"
+sleep 4  # the first sample's partial record is queued within about 3 s and its upload is held
+stop_within_20s "an upload is held by the server"
+
+run_agent -uninstall
+expect_eq "$RC" 0 "exit code of -uninstall"
+finish
