@@ -237,18 +237,6 @@ TEST_F(UiCompanionTest, AStartingOrRegisteringAgentLogsOnlyTheStatusLines) {
   EXPECT_TRUE(browser.links().empty());
 }
 
-TEST_F(UiCompanionTest, NotifyHandsTheToastOnOrOpensTheLink) {
-  companion.notify(true, "A title", "first", "https://x.test/p?q=1");
-  EXPECT_EQ(log.messages(), (Lines{"[check] toast: A title - first (https://x.test/p?q=1)"}));
-  EXPECT_EQ(onlyToast().dump(), R"({"action":"https://x.test/p?q=1","lines":["first"],"title":"A title"})");
-  EXPECT_TRUE(browser.links().empty());
-
-  log.clear();
-  companion.notify(false, "A title", "first", "https://x.test/p");
-  EXPECT_EQ(log.messages(), (Lines{"[check] opening browser: https://x.test/p"}));
-  EXPECT_EQ(browser.links(), (Lines{"https://x.test/p"}));
-}
-
 TEST_F(UiCompanionTest, EveryVerbLogsWhatItWasAskedAndReturnsItsCode) {
   struct Case {
     std::string verb;
