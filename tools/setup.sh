@@ -7,7 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcpp-httplib-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-  wine wine64 xvfb
+  wine wine64 xvfb xauth x11-utils
   wixl msitools
   clang libclang-rt-14-dev
   jq curl procps psmisc util-linux

@@ -103,3 +103,27 @@ finish() {
   echo "all checks passed"
   exit 0
 }
+
+# Registry values through Wine's own reg tool, for keys that only exist once Wine runs (a
+# service's key, the user's key). reg_set KEY NAME VALUE writes a REG_SZ text; reg_get KEY NAME
+# prints its text, or nothing and fails when the value is absent; reg_unset KEY NAME deletes it.
+reg_set() { wine reg add "$1" /v "$2" /d "$3" /f >/dev/null 2>&1; }
+reg_unset() { wine reg delete "$1" /v "$2" /f >/dev/null 2>&1; }
+reg_get() {
+  local out
+  out=$(wine reg query "$1" /v "$2" 2>/dev/null) || return 1
+  tr -d '\r' <<<"$out" | sed -n "s/^    $2    REG_SZ    //p"
+}
+
+# record_browser: from now on Wine's browser launcher hands every web link to a recorder instead
+# of a real browser; each link opened becomes one line of $OPENED_LINKS.
+OPENED_LINKS="$WORK/opened-links"
+record_browser() {
+  cat >"$WORK/record-link.sh" <<EOS
+#!/bin/sh
+printf '%s\n' "\$1" >>"$OPENED_LINKS"
+EOS
+  chmod +x "$WORK/record-link.sh"
+  : >"$OPENED_LINKS"
+  reg_set 'HKCU\Software\Wine\WineBrowser' Browsers "$WORK/record-link.sh"
+}

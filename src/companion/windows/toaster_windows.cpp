@@ -1,6 +1,7 @@
 // Shows a toast as the balloon of a temporary notification-area icon.
 #include "companion/windows/toaster_windows.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The user modes under Wine: mode folding, the usage line, exit codes and the user's day log.
+# Argument: the elevation probe, which runs the elevation hop on its own.
 source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
+PROBE=$1
 
 usage="usage: Ostrivel [-check | -service | -run | -stop | -install | -uninstall | status]"
 
@@ -30,5 +32,20 @@ else
     fail "first line is not '<local stamp with offset> [info] ...' ending in CRLF: $(head -n 1 "$day_file" | od -c | head -n 3)"
   fi
 fi
+
+# Wine's user token is elevated, so a service-changing verb runs in this very process: its lines
+# reach this process's redirected output, and no copy is started.
+run_agent -STOP
+expect_eq "$RC" 1 "exit code of -stop with nothing installed"
+expect_contains "$WORK/out" "[info] [ui] verb: -stop"
+expect_contains "$WORK/out" "[info] [ui] service not stopped"
+
+# The hop itself: "runas" starts a copy with the mode as its parameters and returns the copy's
+# exit code; a program that cannot be started gives -1. Last, since the uninstall sweeps the
+# data folder with the day log.
+hop() { wine "$PROBE" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+expect_eq "$(hop "$(winpath "$AGENT_EXE")" -stop)" 1 "hop to '-stop' with nothing installed"
+expect_eq "$(hop "$(winpath "$AGENT_EXE")" -uninstall)" 0 "hop to '-uninstall' with nothing installed"
+expect_eq "$(hop 'Z:\nonexistent\ostrivel.exe' -stop)" -1 "hop to a missing program"
 
 finish
