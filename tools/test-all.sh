@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test: native unit tests (ASan + UBSan), the threaded tests under TSan,
-# the Windows build with its checks, and the Wine tests. Installs what it needs first.
+# Runs every test: native unit tests (ASan + UBSan), the threaded tests under TSan, the fuzz
+# targets for a bounded number of inputs, the Windows build with its checks, and the Wine
+# tests. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +23,10 @@ step ctest --preset native
 step cmake --preset tsan
 step cmake --build --preset tsan
 step ctest --preset tsan -L 'infra|measurement|delivery|service'
+
+step cmake --preset fuzz
+step cmake --build --preset fuzz
+step ctest --preset fuzz
 
 step cmake --preset windows
 step cmake --build --preset windows
