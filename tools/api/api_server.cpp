@@ -113,9 +113,11 @@ ApiServer::ApiServer(ServerOptions optionsIn, std::ostream& log)
   server->set_tcp_nodelay(true);
   server->set_read_timeout(15);
   server->set_write_timeout(15);
-  server->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& response) {
-    // httplib's own refusals (unparsable request, body over the read limit) come without a body.
-    if (response.body.empty()) {
+  server->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& request,
+                                                                    httplib::Response& response) {
+    // Only httplib's own refusals (unparsable request, body over the read limit) get a body here:
+    // they never reached a route, while a scripted answer may be an error without a body.
+    if (request.matches.empty() && response.body.empty()) {
       refuse(response, response.status == 413 ? 400 : response.status,
              response.status == 413 ? "body over 1000000 bytes" : "bad request");
       return httplib::Server::HandlerResponse::Handled;
