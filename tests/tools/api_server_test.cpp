@@ -28,7 +28,6 @@ class RunningServer {
 
   void stop() {
     if (serving.joinable()) {
-      client.stop();  // the server would otherwise wait out the idle connection's time-out
       server.stop();
       serving.join();
     }

@@ -4,6 +4,8 @@
 
 #include <httplib.h>
 
+#include "loopback_server.h"
+
 #include <chrono>
 #include <thread>
 
@@ -98,21 +100,14 @@ ApiServer::ApiServer(ServerOptions optionsIn, std::ostream& log)
     : options(std::move(optionsIn)),
       log(log),
       account(options.stateDirectory, options.account),
-      server(std::make_unique<httplib::Server>()) {
+      server(std::make_unique<LoopbackServer>()) {
   const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
     dispatch(request, response);
   };
   server->Get(".*", handler).Post(".*", handler).Put(".*", handler).Patch(".*", handler).Delete(".*", handler);
   server->set_payload_max_length(kReadLimit);
-  // Agents keep connections open between uploads: never close one for having served many, only
-  // for standing idle (a stop waits for idle connections to time out, so not for long).
-  server->set_keep_alive_max_count(1000000);
-  server->set_keep_alive_timeout(5);
-  // Headers and body leave in separate writes; Nagle would hold the body for the client's
-  // delayed acknowledgement, some 40 ms per answer.
-  server->set_tcp_nodelay(true);
-  server->set_read_timeout(15);
-  server->set_write_timeout(15);
+  // A kept-alive connection holds its thread while idle: room for several agents and tools at once.
+  server->new_task_queue = [] { return new httplib::ThreadPool(32); };
   server->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& request,
                                                                     httplib::Response& response) {
     // Only httplib's own refusals (unparsable request, body over the read limit) get a body here:
@@ -143,7 +138,7 @@ int ApiServer::bind() {
 
 bool ApiServer::run() { return server->listen_after_bind(); }
 
-void ApiServer::stop() { server->stop(); }
+void ApiServer::stop() { server->stopServing(); }
 
 void ApiServer::dispatch(const httplib::Request& request, httplib::Response& response) {
   const std::string path = request.path.substr(request.path.rfind('/', 0) == 0 ? 1 : 0);
