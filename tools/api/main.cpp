@@ -5,8 +5,9 @@
 //
 // Port 0 (the default) takes a free port. The first line on standard output is
 // "listening on 127.0.0.1:PORT"; after it, one line per request answered. SIGINT or SIGTERM stop
-// it. DIR keeps state.json (agents, credentials, registrations, suspension) and
-// records/<agentId>/NNNNNN.json, one file per accepted upload, bytes as received.
+// it at once. DIR keeps state.json (agents, credentials, registrations, suspension) and
+// records/<agentId>/NNNNNN.json, one file per accepted upload, bytes as received. More in
+// tools/README.md.
 //
 // The agent's endpoints:
 //   POST   register              {"computerName", ...,"previousAgentId"?} -> 200 {"nonce"}
