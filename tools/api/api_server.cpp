@@ -108,23 +108,22 @@ ApiServer::ApiServer(ServerOptions optionsIn, std::ostream& log)
   server->set_payload_max_length(kReadLimit);
   // A kept-alive connection holds its thread while idle: room for several agents and tools at once.
   server->new_task_queue = [] { return new httplib::ThreadPool(32); };
-  server->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& request,
-                                                                    httplib::Response& response) {
-    // Only httplib's own refusals (unparsable request, body over the read limit) get a body here:
-    // they never reached a route, while a scripted answer may be an error without a body.
-    if (request.matches.empty() && response.body.empty()) {
-      refuse(response, response.status == 413 ? 400 : response.status,
-             response.status == 413 ? "body over 1000000 bytes" : "bad request");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  }));
+  server->set_error_handler(
+      httplib::Server::HandlerWithResponse([](const httplib::Request& request, httplib::Response& response) {
+        // Only httplib's own refusals (unparsable request, body over the read limit) get a body here:
+        // they never reached a route, while a scripted answer may be an error without a body.
+        if (request.matches.empty() && response.body.empty()) {
+          refuse(response, response.status == 413 ? 400 : response.status,
+                 response.status == 413 ? "body over 1000000 bytes" : "bad request");
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+      }));
   server->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
     refuse(response, 500, "internal error");
   });
-  server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-    logLine(request, response);
-  });
+  server->set_logger(
+      [this](const httplib::Request& request, const httplib::Response& response) { logLine(request, response); });
 }
 
 ApiServer::~ApiServer() { stop(); }
@@ -262,7 +261,8 @@ void ApiServer::serveAdmin(const std::string& path, const httplib::Request& requ
     reply(response, 200, json{{"expired", account.expireSessions()}});
   } else if (method == "POST" && path == "script") {
     if (!addScript(*body)) {
-      refuse(response, 400, "expected {\"path\": text, \"answers\": [{status, body, bodyBytes, contentType, delayMs, count}]}");
+      refuse(response, 400,
+             "expected {\"path\": text, \"answers\": [{status, body, bodyBytes, contentType, delayMs, count}]}");
       return;
     }
     reply(response, 200, json::object());

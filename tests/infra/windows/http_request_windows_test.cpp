@@ -88,7 +88,7 @@ TEST_F(HttpRequestWindowsTest, ReturnsErrorPagesWholeAndLongAnswersCutAtTheCap) 
 
 TEST_F(HttpRequestWindowsTest, EveryFailureIsStatusZeroWithAnEmptyBody) {
   for (const std::string& url : {std::string("http://127.0.0.1:1"), std::string("not a url"),
-                                "http://" + std::string(300, 'h') + ".test", std::string("")}) {
+                                 "http://" + std::string(300, 'h') + ".test", std::string("")}) {
     HttpRequestWindows http(url);
     const HttpResponse answer = http.post("ingest", "{}", "token");
     EXPECT_EQ(answer.status, 0) << url;
