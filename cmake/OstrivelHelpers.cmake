@@ -79,6 +79,17 @@ function(ostrivel_test name)
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
+# ostrivel_test_program(name SOURCES ... [DEPS ...])
+# A GoogleTest program that CTest does not run by itself: a bash Wine test runs it once it has set
+# up what the program talks to (the local web API, for instance).
+function(ostrivel_test_program name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ostrivel_test_support ${ARG_DEPS} ostrivel_gtest)
+  target_compile_options(${name} PRIVATE ${OSTRIVEL_WARNINGS})
+endfunction()
+
 # ostrivel_wine_test(name LABELS ... SCRIPT file [TIMEOUT s] [DEPENDS targets])
 # A shell test that runs the real executable (or Windows test programs) under Wine.
 function(ostrivel_wine_test name)

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ git
+  cmake make g++ git pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcpp-httplib-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64

@@ -70,8 +70,8 @@ void ApiClient::dropSession() {
 HttpResponse ApiClient::exchangeSession() {
   const nlohmann::json request{{"serviceAccountToken", identity.token}};
   // Compact, UTF-8 as is, and an invalid byte in the credential replaced rather than thrown on.
-  HttpResponse answer = http.post("serviceAccountToken",
-                                  request.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), {});
+  HttpResponse answer =
+      http.post("serviceAccountToken", request.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), {});
   if (answer.status != kOk) {
     log.warn("[apis] serviceAccountToken -> " + std::to_string(answer.status));
     return answer;

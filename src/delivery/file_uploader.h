@@ -27,9 +27,9 @@ enum class UploaderWait { passInterval, backOff };
 // uploader's mutex) held and returns with it held. It must end once `seconds` have passed or
 // stop is requested, and for the pass interval also once `woken` holds after a notification of
 // `condition` (`woken` is always false for a back-off: new files do not shorten it).
-using UploaderWaitFunction =
-    std::function<void(UploaderWait kind, std::int32_t seconds, std::unique_lock<std::mutex>& lock,
-                       std::condition_variable_any& condition, std::stop_token stop, const std::function<bool()>& woken)>;
+using UploaderWaitFunction = std::function<void(
+    UploaderWait kind, std::int32_t seconds, std::unique_lock<std::mutex>& lock, std::condition_variable_any& condition,
+    std::stop_token stop, const std::function<bool()>& woken)>;
 
 // The production wait: on the condition variable, until the steady-clock deadline.
 void waitOnCondition(UploaderWait kind, std::int32_t seconds, std::unique_lock<std::mutex>& lock,
@@ -70,8 +70,7 @@ class FileUploader {
   bool unreadable(const std::string& path, std::stop_token stop);
   // A 200: false when the file stays in the outbox and must be skipped for the rest of the pass.
   bool delivered(const std::string& path, const HttpResponse& response, const std::string& stamp);
-  Next refused(const std::string& path, const HttpResponse& response, const std::string& stamp,
-               std::stop_token stop);
+  Next refused(const std::string& path, const HttpResponse& response, const std::string& stamp, std::stop_token stop);
   void credentialDead();
   void ageDirectory(const std::string& dir, std::string& lastDay, std::int32_t keepDays, Aging flavour);
 

@@ -15,8 +15,8 @@ constexpr std::array<std::int32_t, 7> kLongDelays{5, 10, 30, 60, 120, 300, 600};
 }  // namespace
 
 std::int32_t RetrySchedule::next() {
-  const std::span<const std::int32_t> table = longSchedule ? std::span<const std::int32_t>(kLongDelays)
-                                                           : std::span<const std::int32_t>(kShortDelays);
+  const std::span<const std::int32_t> table =
+      longSchedule ? std::span<const std::int32_t>(kLongDelays) : std::span<const std::int32_t>(kShortDelays);
   const auto last = static_cast<std::int32_t>(table.size()) - 1;
   if (attempt < last) {
     return table[static_cast<std::size_t>(attempt++)];

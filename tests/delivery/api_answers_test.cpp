@@ -28,15 +28,15 @@ TEST(ApiAnswers, DeleteIsTrueOnlyForABooleanTrue) {
 }
 
 TEST(ApiAnswers, CadenceIsAnIntegerOfOneTwoFiveOrTen) {
-  for (const char* body : {R"({"cadenceMinutes":1})", R"({"cadenceMinutes":2})", R"({"cadenceMinutes":5})",
-                           R"({"cadenceMinutes":10})"}) {
+  for (const char* body :
+       {R"({"cadenceMinutes":1})", R"({"cadenceMinutes":2})", R"({"cadenceMinutes":5})", R"({"cadenceMinutes":10})"}) {
     EXPECT_TRUE(jsonCadenceMinutes(body).has_value()) << body;
   }
   EXPECT_EQ(jsonCadenceMinutes(R"({"cadenceMinutes":5,"delete":true})"), 5);
-  for (const char* body : {R"({"cadenceMinutes":5.0})", R"({"cadenceMinutes":"5"})", R"({"cadenceMinutes":3})",
-                           R"({"cadenceMinutes":15})", R"({"cadenceMinutes":0})", R"({"cadenceMinutes":-5})",
-                           R"({"cadenceMinutes":18446744073709551615})", R"({"cadenceMinutes":true})", "{}",
-                           "not json", "5"}) {
+  for (const char* body :
+       {R"({"cadenceMinutes":5.0})", R"({"cadenceMinutes":"5"})", R"({"cadenceMinutes":3})", R"({"cadenceMinutes":15})",
+        R"({"cadenceMinutes":0})", R"({"cadenceMinutes":-5})", R"({"cadenceMinutes":18446744073709551615})",
+        R"({"cadenceMinutes":true})", "{}", "not json", "5"}) {
     EXPECT_EQ(jsonCadenceMinutes(body), std::nullopt) << body;
   }
 }

@@ -113,13 +113,16 @@ TEST(FileUploader, FiveFailedReadsInARowDropAFileAndAVanishedFileIsSkipped) {
 
   EXPECT_EQ(readsOfA, 10);
   EXPECT_EQ(rig.sentBodies(), (Strings{"a20260105.json", "b20260105.json"}));
-  EXPECT_EQ(rig.uploaderMessages(),
-            (Strings{"[uploader] a20260105.json unreadable, retry in 5s", "[uploader] a20260105.json unreadable, retry in 10s",
-                     "[uploader] a20260105.json unreadable, retry in 30s", "[uploader] a20260105.json unreadable, retry in 60s",
-                     "[uploader] a20260105.json -> 503, retry in 60s", "[uploader] a20260105.json unreadable, retry in 60s",
-                     "[uploader] a20260105.json unreadable, retry in 60s", "[uploader] a20260105.json unreadable, retry in 60s",
-                     "[uploader] a20260105.json unreadable, retry in 60s", "[uploader] a20260105.json unreadable 5x, dropped unsent",
-                     "[uploader] b20260105.json -> ok (kept), sampling 1m"}));
+  EXPECT_EQ(
+      rig.uploaderMessages(),
+      (Strings{
+          "[uploader] a20260105.json unreadable, retry in 5s", "[uploader] a20260105.json unreadable, retry in 10s",
+          "[uploader] a20260105.json unreadable, retry in 30s", "[uploader] a20260105.json unreadable, retry in 60s",
+          "[uploader] a20260105.json -> 503, retry in 60s", "[uploader] a20260105.json unreadable, retry in 60s",
+          "[uploader] a20260105.json unreadable, retry in 60s", "[uploader] a20260105.json unreadable, retry in 60s",
+          "[uploader] a20260105.json unreadable, retry in 60s",
+          "[uploader] a20260105.json unreadable 5x, dropped unsent",
+          "[uploader] b20260105.json -> ok (kept), sampling 1m"}));
   for (const auto& line : rig.log.lines()) {
     if (line.message.find("unreadable") != std::string::npos) {
       EXPECT_EQ(line.level, kLevelWarn);
@@ -140,12 +143,13 @@ TEST(FileUploader, TwoRefusalsAreDroppedAndTheThirdInARowHoldsTheQueue) {
 
   EXPECT_EQ(rig.sentBodies(),
             (Strings{"f1.json", "f2.json", "f3.json", "f3.json", "f3.json", "f4.json", "f5.json", "f5.json"}));
-  EXPECT_EQ(rig.uploaderMessages(),
-            (Strings{"[uploader] f1.json -> 422 bad record, dropped unsent", "[uploader] f2.json -> 400, dropped unsent",
-                     "[uploader] 3 permanent refusals in a row, holding the queue instead of dropping it",
-                     "[uploader] f3.json -> 422, retry in 5s", "[uploader] f3.json -> 400, retry in 10s",
-                     "[uploader] f3.json -> ok (kept), sampling 1m", "[uploader] f4.json -> 422, dropped unsent",
-                     "[uploader] f5.json -> 503, retry in 5s", "[uploader] f5.json -> 422 again, dropped unsent"}));
+  EXPECT_EQ(
+      rig.uploaderMessages(),
+      (Strings{"[uploader] f1.json -> 422 bad record, dropped unsent", "[uploader] f2.json -> 400, dropped unsent",
+               "[uploader] 3 permanent refusals in a row, holding the queue instead of dropping it",
+               "[uploader] f3.json -> 422, retry in 5s", "[uploader] f3.json -> 400, retry in 10s",
+               "[uploader] f3.json -> ok (kept), sampling 1m", "[uploader] f4.json -> 422, dropped unsent",
+               "[uploader] f5.json -> 503, retry in 5s", "[uploader] f5.json -> 422 again, dropped unsent"}));
   const auto lines = rig.log.lines();
   EXPECT_EQ(lines[3].level, kLevelError);
   EXPECT_EQ(lines[3].stamp, "2026-01-05T13:00:00+01:00");
@@ -256,11 +260,11 @@ TEST(FileUploader, AFailingFileBlocksTheFilesBehindIt) {
   UploaderRig rig;
   rig.put("a.json");
   rig.put("b.json");
-  rig.http.script("ingest", {answer(503), answer(503), answer(503), answer(0), answer(201), answer(404),
-                             answer(429), answer(200), answer(200)});
+  rig.http.script("ingest", {answer(503), answer(503), answer(503), answer(0), answer(201), answer(404), answer(429),
+                             answer(200), answer(200)});
   rig.startAndSettle();
-  EXPECT_EQ(rig.sentBodies(), (Strings{"a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "a.json",
-                                       "b.json"}));
+  EXPECT_EQ(rig.sentBodies(),
+            (Strings{"a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "b.json"}));
   EXPECT_EQ(rig.waits.backOffs(), (std::vector<std::int32_t>{5, 10, 30, 60, 60, 60, 60}));
   const Strings messages = rig.uploaderMessages();
   ASSERT_EQ(messages.size(), 9u);
@@ -348,7 +352,8 @@ TEST(FileUploader, ACrashedPassIsLoggedBackedOffAndRunAgain) {
   });
   rig.http.script("ingest", {answer(200)});
   rig.startAndSettle();
-  EXPECT_EQ(rig.uploaderMessages(), (Strings{"[uploader] drain crashed: disk gone", "[uploader] a.json -> ok (kept), sampling 1m"}));
+  EXPECT_EQ(rig.uploaderMessages(),
+            (Strings{"[uploader] drain crashed: disk gone", "[uploader] a.json -> ok (kept), sampling 1m"}));
   EXPECT_EQ(rig.log.lines().front().level, kLevelWarn);
   EXPECT_EQ(rig.waits.backOffs(), (std::vector<std::int32_t>{5}));
   EXPECT_EQ(rig.fs.names(kHistory), (Strings{"a.json"}));

@@ -74,7 +74,8 @@ TEST(OutboxFiles, PurgeKeepsTheNewestDistinctDaysAndUndatedFiles) {
   EXPECT_TRUE(fs.exists("C:\\hist\\apps.json"));
 
   // Only removals that succeed are counted.
-  fs.setFault([](FsOp op, const std::string& path) { return op == FsOp::remove && path.find("0301") != std::string::npos; });
+  fs.setFault(
+      [](FsOp op, const std::string& path) { return op == FsOp::remove && path.find("0301") != std::string::npos; });
   EXPECT_EQ(purgeOldDays(fs, "C:\\hist", 5), 1);
   EXPECT_TRUE(fs.exists("C:\\hist\\days202403010000.json"));
   EXPECT_FALSE(fs.exists("C:\\hist\\days202405010000.json"));

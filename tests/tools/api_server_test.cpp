@@ -28,7 +28,6 @@ class RunningServer {
 
   void stop() {
     if (serving.joinable()) {
-      client.stop();  // the server would otherwise wait out the idle connection's time-out
       server.stop();
       serving.join();
     }
@@ -58,7 +57,8 @@ class RunningServer {
     return call(method, "/admin/" + path, body.dump()).body;
   }
   std::string sessionFor(const std::string& secret) {
-    return call("POST", "/serviceAccountToken", json{{"serviceAccountToken", secret}}.dump()).body.value("sessionJwt", "");
+    return call("POST", "/serviceAccountToken", json{{"serviceAccountToken", secret}}.dump())
+        .body.value("sessionJwt", "");
   }
 
   std::ostringstream log;  // written under the server's lock, read after it stopped
@@ -196,9 +196,9 @@ TEST(ApiServer, ScriptedAnswersComeFirstAndEveryRequestIsListed) {
   api.admin("DELETE", "received");
   api.admin("POST", "script",
             {{"path", "ingest"},
-             {"answers", json::array({json{{"status", 503}, {"count", 2}},
-                                      json{{"status", 404}, {"body", "<html>gone</html>"}},
-                                      json{{"status", 200}, {"bodyBytes", 12}}, json{{"delayMs", 1}}})}});
+             {"answers",
+              json::array({json{{"status", 503}, {"count", 2}}, json{{"status", 404}, {"body", "<html>gone</html>"}},
+                           json{{"status", 200}, {"bodyBytes", 12}}, json{{"delayMs", 1}}})}});
   EXPECT_EQ(api.call("POST", "/ingest", "{\"n\":1}", session).status, 503);
   EXPECT_EQ(api.call("POST", "/ingest", "{\"n\":2}", session).status, 503);
   const auto html = api.call("POST", "/ingest", "{\"n\":3}", session);

@@ -127,3 +127,51 @@ EOS
   : >"$OPENED_LINKS"
   reg_set 'HKCU\Software\Wine\WineBrowser' Browsers "$WORK/record-link.sh"
 }
+
+# start_api [OPTIONS...]: starts the local web API (tools/api, from the native build) on a free
+# loopback port with its state in $API_STATE, waits until it answers, exports API_URL
+# (http://127.0.0.1:PORT) and stops it when the test ends. OPTIONS are the server's own
+# (--auto-approve, --session-lifetime S, --cadence M, --delete); its request log is $API_LOG.
+# The admin endpoints are described in tools/README.md and at the top of tools/api/main.cpp.
+start_api() {
+  local exe="${OSTRIVEL_NATIVE_BUILD_DIR:-}/tools/api/ostrivel-api" port
+  if [ ! -x "$exe" ]; then
+    fail "the local web API is not built: $exe (build the native preset first)"
+    return 1
+  fi
+  API_STATE="$WORK/api-state"
+  API_LOG="$WORK/api.log"
+  "$exe" --state "$API_STATE" --port 0 "$@" >"$API_LOG" 2>&1 &
+  API_PID=$!
+  at_exit "kill $API_PID; wait $API_PID"
+  if ! wait_for 10 grep -q '^listening on ' "$API_LOG"; then
+    fail "the local web API did not start: $(cat "$API_LOG")"
+    return 1
+  fi
+  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$API_LOG" | head -n 1)
+  export API_URL="http://127.0.0.1:$port" API_STATE API_LOG
+  wait_for 10 curl -sf -o /dev/null "$API_URL/admin/stats"
+}
+
+# api_admin METHOD PATH [JSON]: calls an admin endpoint of the local web API, prints the answer.
+api_admin() {
+  curl -s -X "$1" "$API_URL/admin/$2" -H 'Content-Type: application/json' ${3:+--data-binary "$3"}
+}
+
+# api_new_credential [AGENT_ID]: issues a credential as an approved claim would; prints
+# {"secret","tokenId","agentId"}.
+api_new_credential() { api_admin POST credential "{\"agentId\":\"${1:-}\"}"; }
+
+# api_approve [NONCE]: approves that registration, or every pending one.
+api_approve() { api_admin POST approve "{\"nonce\":\"${1:-}\"}"; }
+
+# api_script PATH ANSWERS_JSON: the next answers of a path, e.g.
+#   api_script ingest '[{"status":503,"count":3},{"status":401}]'
+api_script() { api_admin POST script "{\"path\":\"$1\",\"answers\":$2}" >/dev/null; }
+
+# api_received [PATH]: every agent request the API answered (method, path, headers, body,
+# status, connection), only those to PATH when given.
+api_received() { curl -s "$API_URL/admin/received${1:+?path=$1}"; }
+
+# api_records: the records stored, in the order received ({"agentId","file","body"}).
+api_records() { curl -s "$API_URL/admin/records"; }

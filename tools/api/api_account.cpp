@@ -276,7 +276,8 @@ int ApiAccount::revoke(const json& selector, bool forget) {
   std::lock_guard lock(mutex);
   int matched = 0;
   for (auto it = credentials.begin(); it != credentials.end();) {
-    const bool match = (!secret.empty() && it->first == secret) || (!tokenId.empty() && it->second.tokenId == tokenId) ||
+    const bool match = (!secret.empty() && it->first == secret) ||
+                       (!tokenId.empty() && it->second.tokenId == tokenId) ||
                        (!agentId.empty() && it->second.agentId == agentId);
     if (!match) {
       ++it;
@@ -330,9 +331,8 @@ json ApiAccount::records(const std::string& agentId) const {
   json out = json::array();
   for (const auto& record : received) {
     if (agentId.empty() || record.agentId == agentId) {
-      out.push_back(json{{"agentId", record.agentId},
-                         {"file", record.file.filename().string()},
-                         {"body", readFile(record.file)}});
+      out.push_back(json{
+          {"agentId", record.agentId}, {"file", record.file.filename().string()}, {"body", readFile(record.file)}});
     }
   }
   return out;
@@ -387,10 +387,13 @@ void ApiAccount::load() {
 }
 
 void ApiAccount::save() const {
-  json state{{"suspended", suspended}, {"agents", agents}, {"credentials", json::array()}, {"registrations", json::object()}};
+  json state{
+      {"suspended", suspended}, {"agents", agents}, {"credentials", json::array()}, {"registrations", json::object()}};
   for (const auto& [secret, credential] : credentials) {
-    state["credentials"].push_back(
-        {{"secret", secret}, {"tokenId", credential.tokenId}, {"agentId", credential.agentId}, {"revoked", credential.revoked}});
+    state["credentials"].push_back({{"secret", secret},
+                                    {"tokenId", credential.tokenId},
+                                    {"agentId", credential.agentId},
+                                    {"revoked", credential.revoked}});
   }
   for (const auto& [nonce, registration] : claims) {
     state["registrations"][nonce] = {{"state", registration.state},

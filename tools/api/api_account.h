@@ -19,10 +19,10 @@ struct Answer {
 };
 
 struct AccountOptions {
-  bool autoApprove = false;                   // approve a registration after its first poll
+  bool autoApprove = false;  // approve a registration after its first poll
   std::int64_t sessionLifetimeSeconds = 3600;
-  std::optional<int> cadenceMinutes;          // "cadenceMinutes" of every ingest answer, when set
-  bool deleteRecords = false;                 // "delete" of every ingest answer
+  std::optional<int> cadenceMinutes;  // "cadenceMinutes" of every ingest answer, when set
+  bool deleteRecords = false;         // "delete" of every ingest answer
 };
 
 nlohmann::json toJson(const AccountOptions& options);
@@ -67,7 +67,7 @@ class ApiAccount {
     std::string state = "pending";  // pending, approved, released
     std::string computerName;
     std::string previousAgentId;
-    std::string secret;             // once approved
+    std::string secret;  // once approved
     int polls = 0;
   };
   struct Session {
@@ -89,12 +89,12 @@ class ApiAccount {
   AccountOptions settings;
   mutable std::mutex mutex;
   std::mt19937_64 random;
-  std::map<std::string, std::string> agents;        // id -> name
-  std::map<std::string, Credential> credentials;    // secret -> credential
-  std::map<std::string, Registration> claims;       // nonce -> registration
-  std::map<std::string, Session> sessions;          // session token -> session
+  std::map<std::string, std::string> agents;      // id -> name
+  std::map<std::string, Credential> credentials;  // secret -> credential
+  std::map<std::string, Registration> claims;     // nonce -> registration
+  std::map<std::string, Session> sessions;        // session token -> session
   std::vector<Record> received;
-  std::map<std::string, int> nextRecord;            // agent id -> number of its next record file
+  std::map<std::string, int> nextRecord;  // agent id -> number of its next record file
   bool suspended = false;
 };
 

@@ -4,6 +4,8 @@
 
 #include <httplib.h>
 
+#include "loopback_server.h"
+
 #include <chrono>
 #include <thread>
 
@@ -98,36 +100,30 @@ ApiServer::ApiServer(ServerOptions optionsIn, std::ostream& log)
     : options(std::move(optionsIn)),
       log(log),
       account(options.stateDirectory, options.account),
-      server(std::make_unique<httplib::Server>()) {
+      server(std::make_unique<LoopbackServer>()) {
   const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
     dispatch(request, response);
   };
   server->Get(".*", handler).Post(".*", handler).Put(".*", handler).Patch(".*", handler).Delete(".*", handler);
   server->set_payload_max_length(kReadLimit);
-  // Agents keep connections open between uploads: never close one for having served many, only
-  // for standing idle (a stop waits for idle connections to time out, so not for long).
-  server->set_keep_alive_max_count(1000000);
-  server->set_keep_alive_timeout(5);
-  // Headers and body leave in separate writes; Nagle would hold the body for the client's
-  // delayed acknowledgement, some 40 ms per answer.
-  server->set_tcp_nodelay(true);
-  server->set_read_timeout(15);
-  server->set_write_timeout(15);
-  server->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& response) {
-    // httplib's own refusals (unparsable request, body over the read limit) come without a body.
-    if (response.body.empty()) {
-      refuse(response, response.status == 413 ? 400 : response.status,
-             response.status == 413 ? "body over 1000000 bytes" : "bad request");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  }));
+  // A kept-alive connection holds its thread while idle: room for several agents and tools at once.
+  server->new_task_queue = [] { return new httplib::ThreadPool(32); };
+  server->set_error_handler(
+      httplib::Server::HandlerWithResponse([](const httplib::Request& request, httplib::Response& response) {
+        // Only httplib's own refusals (unparsable request, body over the read limit) get a body here:
+        // they never reached a route, while a scripted answer may be an error without a body.
+        if (request.matches.empty() && response.body.empty()) {
+          refuse(response, response.status == 413 ? 400 : response.status,
+                 response.status == 413 ? "body over 1000000 bytes" : "bad request");
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+      }));
   server->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
     refuse(response, 500, "internal error");
   });
-  server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-    logLine(request, response);
-  });
+  server->set_logger(
+      [this](const httplib::Request& request, const httplib::Response& response) { logLine(request, response); });
 }
 
 ApiServer::~ApiServer() { stop(); }
@@ -141,7 +137,7 @@ int ApiServer::bind() {
 
 bool ApiServer::run() { return server->listen_after_bind(); }
 
-void ApiServer::stop() { server->stop(); }
+void ApiServer::stop() { server->stopServing(); }
 
 void ApiServer::dispatch(const httplib::Request& request, httplib::Response& response) {
   const std::string path = request.path.substr(request.path.rfind('/', 0) == 0 ? 1 : 0);
@@ -265,7 +261,8 @@ void ApiServer::serveAdmin(const std::string& path, const httplib::Request& requ
     reply(response, 200, json{{"expired", account.expireSessions()}});
   } else if (method == "POST" && path == "script") {
     if (!addScript(*body)) {
-      refuse(response, 400, "expected {\"path\": text, \"answers\": [{status, body, bodyBytes, contentType, delayMs, count}]}");
+      refuse(response, 400,
+             "expected {\"path\": text, \"answers\": [{status, body, bodyBytes, contentType, delayMs, count}]}");
       return;
     }
     reply(response, 200, json::object());

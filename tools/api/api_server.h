@@ -17,12 +17,13 @@
 #include "api_account.h"
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 }  // namespace httplib
 
 namespace ostrivel::api {
+
+class LoopbackServer;
 
 struct ServerOptions {
   int port = 0;  // 0: any free port
@@ -66,7 +67,7 @@ class ApiServer {
   ServerOptions options;
   std::ostream& log;
   ApiAccount account;
-  std::unique_ptr<httplib::Server> server;
+  std::unique_ptr<LoopbackServer> server;
 
   std::mutex mutex;  // everything below, and the log stream
   std::map<std::string, std::deque<ScriptedAnswer>> scripts;

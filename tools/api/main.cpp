@@ -5,8 +5,9 @@
 //
 // Port 0 (the default) takes a free port. The first line on standard output is
 // "listening on 127.0.0.1:PORT"; after it, one line per request answered. SIGINT or SIGTERM stop
-// it. DIR keeps state.json (agents, credentials, registrations, suspension) and
-// records/<agentId>/NNNNNN.json, one file per accepted upload, bytes as received.
+// it at once. DIR keeps state.json (agents, credentials, registrations, suspension) and
+// records/<agentId>/NNNNNN.json, one file per accepted upload, bytes as received. More in
+// tools/README.md.
 //
 // The agent's endpoints:
 //   POST   register              {"computerName", ...,"previousAgentId"?} -> 200 {"nonce"}
@@ -41,11 +42,8 @@
 
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <iostream>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -110,27 +108,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << "listening on 127.0.0.1:" << port << std::endl;
-  std::mutex mutex;
-  std::condition_variable ended;
-  bool done = false;
   std::thread stopper([&] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     server.stop();
-    // httplib lets idle keep-alive connections run out their time-out before it returns; once
-    // the requests in flight had a second to finish, nothing is left worth waiting for.
-    std::unique_lock lock(mutex);
-    if (!ended.wait_for(lock, std::chrono::seconds(1), [&] { return done; })) {
-      std::cout.flush();
-      _exit(0);
-    }
   });
   const bool served = server.run();
-  {
-    std::lock_guard lock(mutex);
-    done = true;
-  }
-  ended.notify_all();
   // Ends the stopper's wait when the server stopped by itself.
   kill(getpid(), SIGTERM);
   stopper.join();

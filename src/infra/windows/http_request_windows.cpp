@@ -125,6 +125,11 @@ HttpResponse HttpRequestWindows::send(const std::string& method, const std::stri
   if (!request) {
     return {};
   }
+  // The wait for the answer's headers has a time-out of its own (90 s on Windows, none in Wine)
+  // that WinHttpSetTimeouts leaves alone: without this a server that takes the request and never
+  // answers would hold the uploader far past the receive time-out.
+  DWORD headersTimeout = kTimeoutMs;
+  WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersTimeout, sizeof headersTimeout);
   std::wstring headers = L"Content-Type: application/json\r\n";
   if (!token.empty()) {
     headers += L"Authorization: Bearer " + utf8ToWide(token) + L"\r\n";
