@@ -51,11 +51,13 @@ set_machine_env() {
 }
 
 # A ProgramData folder of the test's own; the agent's data folder is $PROGRAMDATA_UNIX/Ostrivel.
-# Wine takes ProgramData from the profile list, not from the Unix environment.
+# Wine takes ProgramData from the profile list, not from the Unix environment; services (the
+# local system's environment) take it from the profile list's "Public" value.
 PROGRAMDATA_UNIX="$WORK/programdata"
 mkdir -p "$PROGRAMDATA_UNIX"
 PROGRAMDATA_WIN=$(winpath "$PROGRAMDATA_UNIX")
 set_reg_value 'Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList' ProgramData "$PROGRAMDATA_WIN"
+set_reg_value 'Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList' Public "$PROGRAMDATA_WIN"
 set_machine_env ProgramData "$PROGRAMDATA_WIN"
 DATA_UNIX="$PROGRAMDATA_UNIX/Ostrivel"
 
@@ -83,6 +85,13 @@ expect_contains() {  # expect_contains FILE TEXT
 
 expect_not_contains() {  # expect_not_contains FILE TEXT
   if grep -qF -- "$2" "$1"; then fail "$(basename "$1") holds '$2'"; fi
+}
+
+# keep_wine_running: once no ordinary Windows process is left, Wine stops serving the timers of
+# service processes (a Sleep in a service never returns, about a second after the last client
+# exited). Tests of a running service keep one harmless process alive for their whole run.
+keep_wine_running() {
+  wine cmd /c "ping -n 86400 127.0.0.1 >nul" >/dev/null 2>&1 </dev/null &
 }
 
 # wait_for SECONDS COMMAND...: polls every 0.2 s until the command succeeds.

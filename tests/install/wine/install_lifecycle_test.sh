@@ -6,6 +6,7 @@ source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
 start_api --auto-approve || finish
 # A service does not inherit the environment of the program that installed it.
 set_machine_env OSTRIVEL_API_URL "$API_URL"
+keep_wine_running
 
 exe_win=$(winpath "$AGENT_EXE")
 service_state() { wine sc query Ostrivel 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
@@ -26,11 +27,11 @@ expect_contains "$WORK/out" "[ui] installing the service"
 expect_contains "$WORK/out" "[ui] service installed and started"
 wait_for 20 service_is RUNNING || fail "the service is not running after -install (state $(service_state))"
 
-config=$(wine sc qc Ostrivel 2>/dev/null | tr -d '\r')
-grep -q "AUTO_START" <<<"$config" || fail "start type is not automatic: $config"
-grep -q "WIN32_OWN_PROCESS" <<<"$config" || fail "not an own-process service: $config"
-grep -qF "\"$exe_win\" -service" <<<"$config" || fail "command line is not \"<path>\" -service: $config"
-grep -q "LocalSystem" <<<"$config" || fail "does not run as LocalSystem: $config"
+# Wine's sc.exe has no "qc": the service's configuration is read from its key.
+expect_eq "$(reg_query "$service_key" Start)" "0x2" "start type (automatic)"
+expect_eq "$(reg_query "$service_key" Type)" "0x10" "service type (own process)"
+expect_eq "$(reg_query "$service_key" ImagePath)" "\"$exe_win\" -service" "service command line"
+expect_eq "$(reg_query "$service_key" ObjectName)" "LocalSystem" "service account"
 expect_eq "$(reg_query "$service_key" Description)" \
   "Ostrivel usage agent - records per-app and per-service CPU minutes for this PC. Remove with 'Ostrivel -uninstall' or the installer." \
   "service description"
@@ -68,8 +69,7 @@ cp "$AGENT_EXE" "$second/ostrivel.exe"
 second_win=$(winpath "$second/ostrivel.exe")
 wine "$second/ostrivel.exe" -install >"$WORK/out" 2>"$WORK/err" </dev/null
 expect_eq "$?" 0 "-install from a second folder"
-wine sc qc Ostrivel 2>/dev/null | tr -d '\r' | grep -qF "\"$second_win\" -service" ||
-  fail "the service does not point at the second folder"
+expect_eq "$(reg_query "$service_key" ImagePath)" "\"$second_win\" -service" "service command line after the move"
 expect_eq "$(reg_query "$run_key" Ostrivel)" "\"$second_win\" -check --silent" "autostart value after the move"
 
 # "-service" typed in a console cannot reach the dispatcher.

@@ -5,6 +5,7 @@ source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
 
 start_api || finish  # no auto-approval: enrolment waits
 set_machine_env OSTRIVEL_API_URL "$API_URL"
+keep_wine_running
 
 service_state() { wine sc query Ostrivel 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
 service_is() { [ "$(service_state)" = "$1" ]; }
