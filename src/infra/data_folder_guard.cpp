@@ -1,0 +1,212 @@
+// The data folder's guard and the uninstall sweep: the decisions, over the FolderSecurity seam.
+#include "infra/data_folder_guard.h"
+
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
+#include "infra/logger.h"
+
+namespace ostrivel {
+
+namespace {
+
+// The agent's folders are two levels deep; anything far deeper was made by someone else, and
+// following it down would only let that someone exhaust the sweep's stack.
+constexpr int kSweepDepthLimit = 32;
+
+std::string join(const std::string& directory, const std::string& name) {
+  if (!directory.empty() && (directory.back() == '\\' || directory.back() == '/')) {
+    return directory + name;
+  }
+  return directory + "\\" + name;
+}
+
+std::vector<AccessRule> sortedRules(std::vector<AccessRule> rules) {
+  std::sort(rules.begin(), rules.end(), [](const AccessRule& a, const AccessRule& b) {
+    return std::tie(a.type, a.sid, a.mask, a.flags) < std::tie(b.type, b.sid, b.mask, b.flags);
+  });
+  return rules;
+}
+
+void warn(GuardReport& report, const std::string& message) { report.findings.push_back({kLevelWarn, message}); }
+
+void fail(GuardReport& report, const std::string& message) {
+  report.findings.push_back({kLevelError, message});
+  report.secured = false;
+}
+
+void sweep(FolderSecurity& access, const std::string& path, int depth) {
+  // Held open while its children go, so nobody can swap the folder for a link meanwhile.
+  const auto entry = access.open(path);
+  if (!entry) {
+    return;
+  }
+  if (entry->kind() == EntryKind::directory && depth < kSweepDepthLimit) {
+    for (const auto& name : access.list(path)) {
+      sweep(access, join(path, name), depth + 1);
+    }
+  }
+  entry->remove();
+}
+
+}  // namespace
+
+bool reparseTagIsLink(std::uint32_t tag) {
+  // Bit 29 marks a tag whose reparse point names another file or folder.
+  constexpr std::uint32_t kNameSurrogate = 0x20000000;
+  return tag == 0 || (tag & kNameSurrogate) != 0;
+}
+
+SecurityState dataFolderSecurity(bool usersModify) {
+  SecurityState state;
+  state.owner = kSidAdministrators;
+  state.hasList = true;
+  state.protectedList = true;
+  state.rules = {
+      {AccessRule::Type::allow, kSidSystem, kAccessFull, kInheritToFilesAndFolders},
+      {AccessRule::Type::allow, kSidAdministrators, kAccessFull, kInheritToFilesAndFolders},
+      {AccessRule::Type::allow, kSidUsers, usersModify ? kAccessModify : kAccessReadExecute,
+       kInheritToFilesAndFolders},
+  };
+  return state;
+}
+
+bool sameAccessList(const SecurityState& found, const SecurityState& wanted) {
+  return found.hasList && found.protectedList == wanted.protectedList &&
+         sortedRules(found.rules) == sortedRules(wanted.rules);
+}
+
+DataFolderGuard::DataFolderGuard(FolderSecurity& accessIn, std::vector<std::string> trustedAccountsIn)
+    : access(accessIn), trustedAccounts(std::move(trustedAccountsIn)) {}
+
+bool DataFolderGuard::trusted(const std::string& owner) const {
+  return owner == kSidSystem || owner == kSidAdministrators ||
+         std::find(trustedAccounts.begin(), trustedAccounts.end(), owner) != trustedAccounts.end();
+}
+
+GuardReport DataFolderGuard::secure(const std::string& dataDirectory) {
+  GuardReport report;
+  // Top down, each folder held while what is inside it is looked at: once a folder is taken
+  // back nobody else can add to it, and a folder held open cannot be swapped for a link.
+  const auto root = takeFolder(dataDirectory, false, report);
+  if (!root) {
+    return report;
+  }
+  checkEntry(join(dataDirectory, "identity.json"), Contents::linksAndForeignOwners, report);
+
+  const std::string logsPath = join(dataDirectory, "logs");
+  if (const auto logs = takeFolder(logsPath, false, report)) {
+    const std::string servicePath = join(logsPath, "service");
+    if (const auto service = takeFolder(servicePath, false, report)) {
+      checkContents(servicePath, Contents::linksAndForeignOwners, report);
+    }
+    // The per-user processes own their day logs here: only links go.
+    const std::string uiPath = join(logsPath, "ui");
+    if (const auto ui = takeFolder(uiPath, true, report)) {
+      checkContents(uiPath, Contents::linksOnly, report);
+    }
+  }
+  for (const char* name : {"outbox", "history"}) {
+    const std::string path = join(dataDirectory, name);
+    if (const auto folder = takeFolder(path, false, report)) {
+      checkContents(path, Contents::linksAndForeignOwners, report);
+    }
+  }
+  return report;
+}
+
+std::unique_ptr<HeldEntry> DataFolderGuard::takeFolder(const std::string& path, bool usersModify,
+                                                       GuardReport& report) {
+  const SecurityState wanted = dataFolderSecurity(usersModify);
+  auto entry = access.open(path);
+  if (entry && entry->kind() != EntryKind::directory) {
+    const bool link = entry->kind() == EntryKind::link;
+    warn(report, "[main] " + path + (link ? " was a link, removed without following it"
+                                          : " was a file where a folder belongs, removed"));
+    if (!entry->remove()) {
+      fail(report, "[main] " + path + " could not be removed");
+      return nullptr;
+    }
+    entry.reset();
+  }
+  if (!entry) {
+    if (!access.createDirectory(path, wanted)) {
+      fail(report, "[main] " + path + " could not be created");
+      return nullptr;
+    }
+    entry = access.open(path);
+    if (!entry || entry->kind() != EntryKind::directory) {
+      fail(report, "[main] " + path + " could not be opened");
+      return nullptr;
+    }
+    // Set once more: a platform may merge the parent's inherited rules into the list given at
+    // creation. The folder is new, so there is nothing to report.
+    if (!entry->secure(wanted)) {
+      fail(report, "[main] " + path + " could not be secured");
+    }
+    return entry;
+  }
+
+  const auto found = entry->security();
+  if (found && trusted(found->owner) && sameAccessList(*found, wanted)) {
+    return entry;
+  }
+  if (!found) {
+    warn(report, "[main] " + path + " had security that could not be read, taken back");
+  } else if (!trusted(found->owner)) {
+    warn(report, "[main] " + path + " was owned by " + found->owner + ", taken back");
+  } else {
+    warn(report, "[main] " + path + " had another access list, taken back");
+  }
+  if (!entry->secure(wanted)) {
+    fail(report, "[main] " + path + " could not be taken back");
+  }
+  return entry;
+}
+
+void DataFolderGuard::checkEntry(const std::string& path, Contents contents, GuardReport& report) {
+  auto entry = access.open(path);
+  if (!entry) {
+    return;
+  }
+  if (entry->kind() == EntryKind::link) {
+    warn(report, "[main] " + path + " was a link, removed without following it");
+    if (!entry->remove()) {
+      fail(report, "[main] " + path + " could not be removed");
+    }
+    return;
+  }
+  if (contents == Contents::linksOnly) {
+    return;
+  }
+  // A security that cannot be read is no proof of a plant: records are not dropped on a doubt.
+  const auto found = entry->security();
+  if (!found || trusted(found->owner)) {
+    return;
+  }
+  warn(report, "[main] " + path + " was put there by " + found->owner + ", removed");
+  bool removed = false;
+  if (entry->kind() == EntryKind::directory) {
+    // Let go first: the sweep opens it again, and the parent, already taken back, keeps its
+    // owner from renaming it away meanwhile.
+    entry.reset();
+    sweepTree(access, path);
+    removed = !access.open(path);
+  } else {
+    removed = entry->remove();
+  }
+  if (!removed) {
+    fail(report, "[main] " + path + " could not be removed");
+  }
+}
+
+void DataFolderGuard::checkContents(const std::string& directory, Contents contents, GuardReport& report) {
+  for (const auto& name : access.list(directory)) {
+    checkEntry(join(directory, name), contents, report);
+  }
+}
+
+void sweepTree(FolderSecurity& access, const std::string& path) { sweep(access, path, 0); }
+
+}  // namespace ostrivel
