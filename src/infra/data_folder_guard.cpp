@@ -89,35 +89,28 @@ GuardReport DataFolderGuard::secure(const std::string& dataDirectory) {
   GuardReport report;
   // Top down, each folder held while what is inside it is looked at: once a folder is taken
   // back nobody else can add to it, and a folder held open cannot be swapped for a link.
-  const auto root = takeFolder(dataDirectory, false, report);
-  if (!root) {
+  const Folder root = takeFolder(dataDirectory, false, report);
+  if (!root.entry) {
     return report;
   }
-  checkEntry(join(dataDirectory, "identity.json"), Contents::linksAndForeignOwners, report);
+  checkEntry(join(dataDirectory, "identity.json"), Contents::linksAndForeignOwners, root.takenBack, report);
 
   const std::string logsPath = join(dataDirectory, "logs");
-  if (const auto logs = takeFolder(logsPath, false, report)) {
+  if (const Folder logs = takeFolder(logsPath, false, report); logs.entry) {
     const std::string servicePath = join(logsPath, "service");
-    if (const auto service = takeFolder(servicePath, false, report)) {
-      checkContents(servicePath, Contents::linksAndForeignOwners, report);
-    }
+    checkContents(takeFolder(servicePath, false, report), servicePath, Contents::linksAndForeignOwners, report);
     // The per-user processes own their day logs here: only links go.
     const std::string uiPath = join(logsPath, "ui");
-    if (const auto ui = takeFolder(uiPath, true, report)) {
-      checkContents(uiPath, Contents::linksOnly, report);
-    }
+    checkContents(takeFolder(uiPath, true, report), uiPath, Contents::linksOnly, report);
   }
   for (const char* name : {"outbox", "history"}) {
     const std::string path = join(dataDirectory, name);
-    if (const auto folder = takeFolder(path, false, report)) {
-      checkContents(path, Contents::linksAndForeignOwners, report);
-    }
+    checkContents(takeFolder(path, false, report), path, Contents::linksAndForeignOwners, report);
   }
   return report;
 }
 
-std::unique_ptr<HeldEntry> DataFolderGuard::takeFolder(const std::string& path, bool usersModify,
-                                                       GuardReport& report) {
+DataFolderGuard::Folder DataFolderGuard::takeFolder(const std::string& path, bool usersModify, GuardReport& report) {
   const SecurityState wanted = dataFolderSecurity(usersModify);
   auto entry = access.open(path);
   if (entry && entry->kind() != EntryKind::directory) {
@@ -126,31 +119,31 @@ std::unique_ptr<HeldEntry> DataFolderGuard::takeFolder(const std::string& path, 
                                           : " was a file where a folder belongs, removed"));
     if (!entry->remove()) {
       fail(report, "[main] " + path + " could not be removed");
-      return nullptr;
+      return {};
     }
     entry.reset();
   }
   if (!entry) {
     if (!access.createDirectory(path, wanted)) {
       fail(report, "[main] " + path + " could not be created");
-      return nullptr;
+      return {};
     }
     entry = access.open(path);
     if (!entry || entry->kind() != EntryKind::directory) {
       fail(report, "[main] " + path + " could not be opened");
-      return nullptr;
+      return {};
     }
     // Set once more: a platform may merge the parent's inherited rules into the list given at
     // creation. The folder is new, so there is nothing to report.
     if (!entry->secure(wanted)) {
       fail(report, "[main] " + path + " could not be secured");
     }
-    return entry;
+    return {std::move(entry), false};
   }
 
   const auto found = entry->security();
   if (found && trusted(found->owner) && sameAccessList(*found, wanted)) {
-    return entry;
+    return {std::move(entry), false};
   }
   if (!found) {
     warn(report, "[main] " + path + " had security that could not be read, taken back");
@@ -162,10 +155,10 @@ std::unique_ptr<HeldEntry> DataFolderGuard::takeFolder(const std::string& path, 
   if (!entry->secure(wanted)) {
     fail(report, "[main] " + path + " could not be taken back");
   }
-  return entry;
+  return {std::move(entry), true};
 }
 
-void DataFolderGuard::checkEntry(const std::string& path, Contents contents, GuardReport& report) {
+void DataFolderGuard::checkEntry(const std::string& path, Contents contents, bool resetKept, GuardReport& report) {
   auto entry = access.open(path);
   if (!entry) {
     return;
@@ -182,7 +175,24 @@ void DataFolderGuard::checkEntry(const std::string& path, Contents contents, Gua
   }
   // A security that cannot be read is no proof of a plant: records are not dropped on a doubt.
   const auto found = entry->security();
-  if (!found || trusted(found->owner)) {
+  if (!found) {
+    return;
+  }
+  if (trusted(found->owner)) {
+    if (resetKept) {
+      // The agent's own file, kept, but its list came from a folder anyone could write: it
+      // gets the folder's rules, its owner stays.
+      SecurityState kept = dataFolderSecurity(false);
+      kept.owner = found->owner;
+      if (entry->kind() == EntryKind::file) {
+        for (auto& rule : kept.rules) {
+          rule.flags = 0;
+        }
+      }
+      if (!entry->secure(kept)) {
+        fail(report, "[main] " + path + " could not be taken back");
+      }
+    }
     return;
   }
   warn(report, "[main] " + path + " was put there by " + found->owner + ", removed");
@@ -201,9 +211,13 @@ void DataFolderGuard::checkEntry(const std::string& path, Contents contents, Gua
   }
 }
 
-void DataFolderGuard::checkContents(const std::string& directory, Contents contents, GuardReport& report) {
-  for (const auto& name : access.list(directory)) {
-    checkEntry(join(directory, name), contents, report);
+void DataFolderGuard::checkContents(const Folder& folder, const std::string& path, Contents contents,
+                                    GuardReport& report) {
+  if (!folder.entry) {
+    return;
+  }
+  for (const auto& name : access.list(path)) {
+    checkEntry(join(path, name), contents, folder.takenBack, report);
   }
 }
 

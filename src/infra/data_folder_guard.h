@@ -41,10 +41,14 @@ class DataFolderGuard {
 
  private:
   enum class Contents { linksOnly, linksAndForeignOwners };
+  struct Folder {
+    std::unique_ptr<HeldEntry> entry;  // null when the folder could not be made or opened
+    bool takenBack = false;            // it had another owner or list: what it holds may too
+  };
 
-  std::unique_ptr<HeldEntry> takeFolder(const std::string& path, bool usersModify, GuardReport& report);
-  void checkEntry(const std::string& path, Contents contents, GuardReport& report);
-  void checkContents(const std::string& directory, Contents contents, GuardReport& report);
+  Folder takeFolder(const std::string& path, bool usersModify, GuardReport& report);
+  void checkEntry(const std::string& path, Contents contents, bool resetKept, GuardReport& report);
+  void checkContents(const Folder& folder, const std::string& path, Contents contents, GuardReport& report);
   bool trusted(const std::string& owner) const;
 
   FolderSecurity& access;

@@ -141,7 +141,14 @@ TEST_F(DataFolderGuardTest, TakesBackASquattedFolderAndRemovesWhatTheSquatterPla
   expectAgentFolders(disk);
   EXPECT_FALSE(disk.kindAt(kData + "\\identity.json"));
   EXPECT_EQ(disk.names(kData + "\\outbox"), std::vector<std::string>{"days202601050000.json"});
+  // The record kept no longer carries the squatter's "everyone" rule; it stays SYSTEM's.
+  const auto kept = disk.securityAt(kData + "\\outbox\\days202601050000.json");
+  EXPECT_EQ(kept->owner, kSidSystem);
+  EXPECT_TRUE(kept->protectedList);
+  EXPECT_EQ(kept->rules.size(), 3u);
+  EXPECT_EQ(kept->rules[2], (AccessRule{AccessRule::Type::allow, kSidUsers, kAccessReadExecute, 0}));
   EXPECT_EQ(disk.names(kData + "\\logs\\ui"), std::vector<std::string>{"20260105.log"});
+  EXPECT_EQ(disk.securityAt(kData + "\\logs\\ui\\20260105.log")->owner, kUser);
   EXPECT_EQ(disk.heldCount(), 0);
 }
 
@@ -163,7 +170,9 @@ TEST_F(DataFolderGuardTest, ResetsAForeignAccessListButKeepsTheAgentsFiles) {
                                       "[main] " + kData + "\\history had another access list, taken back"}));
   expectAgentFolders(disk);
   EXPECT_EQ(disk.contentAt(kData + "\\identity.json"), "{}");
+  EXPECT_EQ(disk.securityAt(kData + "\\identity.json")->rules.size(), 1u);  // its folder was fine
   EXPECT_EQ(disk.names(kData + "\\history"), std::vector<std::string>{"days202601050000.json"});
+  EXPECT_EQ(disk.securityAt(kData + "\\history\\days202601050000.json")->rules.size(), 3u);
 }
 
 TEST_F(DataFolderGuardTest, TrustsTheElevatedAccountRunningIt) {

@@ -9,6 +9,7 @@
 #include "infra/logger_file.h"
 #include "infra/logger_mux.h"
 #include "infra/product.h"
+#include "infra/windows/folder_security_windows.h"
 #include "infra/windows/http_request_windows.h"
 #include "infra/windows/logger_windows_service.h"
 #include "install/windows/scm_windows.h"
@@ -25,14 +26,27 @@ int runPipelineMode(const SharedObjects& shared) {
   const bool console = shared.command.mode == "-run";
   LoggerMux log;
   LoggerConsole consoleLogger;
-  LoggerFile fileLogger(shared.paths.serviceLogDirectory, shared.clock, kLogRetentionDays);
   LoggerWindowsService eventLogger;
   if (console) {
     attachParentConsole();
   }
   // A service never writes to a console, a console run never to the event log.
   log.add(console ? static_cast<Logger*>(&consoleLogger) : &eventLogger);
+
+  // Before anything is written under the data folder: the file logger creates its folder. A
+  // console run that is not elevated could take nothing back; it writes only where it may.
+  GuardReport guard;
+  if (!console || processIsElevated()) {
+    guard = secureDataFolder(shared.paths.dataDirectory);
+  }
+  for (const auto& finding : guard.findings) {
+    log.log(finding.level, finding.message, {});
+  }
+  LoggerFile fileLogger(shared.paths.serviceLogDirectory, shared.clock, kLogRetentionDays);
   log.add(&fileLogger);
+  for (const auto& finding : guard.findings) {
+    fileLogger.log(finding.level, finding.message, {});  // an administrator finds them in the day log too
+  }
   log.info("[main] " + std::string(kProductName) + " " + std::string(kAgentVersion) + " -> " + shared.urls.api);
 
   HttpRequestWindows http(shared.urls.api);

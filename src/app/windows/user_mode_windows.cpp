@@ -20,7 +20,7 @@ int runUserMode(const SharedObjects& shared) {
   log.add(&fileLogger);
 
   const std::string executable = executablePath();
-  ScmWindows services(executable, shared.paths.dataDirectory);
+  ScmWindows services(executable, shared.paths.dataDirectory, &log);
   ToasterWindows toaster;
   BrowserWindows browser;
   UiCompanion companion(log, shared.state, shared.identities, toaster, browser, services, shared.clock,

@@ -2,12 +2,12 @@
 #include "install/windows/scm_windows.h"
 
 #include <chrono>
-#include <filesystem>
 #include <thread>
 #include <utility>
 
 #include "infra/product.h"
 #include "infra/windows/event_source_windows.h"
+#include "infra/windows/folder_security_windows.h"
 #include "infra/windows/scoped_handle.h"
 #include "infra/windows/text_windows.h"
 #include "install/service_texts.h"
@@ -38,20 +38,10 @@ void setDescription(SC_HANDLE service) {
   ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description);
 }
 
-// Everything the agent kept: logs, outbox, history, identity. Files still held open stay.
-void removeDataDirectory(const std::string& dataDirectory) {
-  namespace fs = std::filesystem;
-  const fs::path path(toWide(dataDirectory, CP_ACP));
-  std::error_code error;
-  if (!fs::remove(path, error) && error) {
-    fs::remove_all(path, error);
-  }
-}
-
 }  // namespace
 
-ScmWindows::ScmWindows(std::string executablePathIn, std::string dataDirectoryIn)
-    : executablePath(std::move(executablePathIn)), dataDirectory(std::move(dataDirectoryIn)) {}
+ScmWindows::ScmWindows(std::string executablePathIn, std::string dataDirectoryIn, Logger* logIn)
+    : executablePath(std::move(executablePathIn)), dataDirectory(std::move(dataDirectoryIn)), log(logIn) {}
 
 bool ScmWindows::isInstalled() {
   const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
@@ -79,6 +69,14 @@ bool ScmWindows::stop() {
 }
 
 bool ScmWindows::install() {
+  // Made or taken back before the service can start and before any user's logon check can
+  // create it with that user as owner. A failure is a side step's: the install goes on.
+  const GuardReport guard = secureDataFolder(dataDirectory);
+  if (log != nullptr) {
+    for (const auto& finding : guard.findings) {
+      log->log(finding.level, finding.message, {});
+    }
+  }
   const ServiceHandle manager = openManager(SC_MANAGER_CREATE_SERVICE);
   if (!manager) {
     return false;
@@ -112,7 +110,9 @@ bool ScmWindows::uninstall() {
   }
   removeAutostart();
   unregisterEventSource();
-  removeDataDirectory(dataDirectory);
+  // Everything the agent kept: logs, outbox, history, identity. Links go as links, whatever they
+  // name stays untouched; files still held open stay.
+  sweepDataFolder(dataDirectory);
 
   const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
   if (!manager) {

@@ -3,13 +3,15 @@
 
 #include <string>
 
+#include "infra/logger.h"
 #include "install/service_control.h"
 
 namespace ostrivel {
 
 class ScmWindows : public ServiceControl {
  public:
-  ScmWindows(std::string executablePath, std::string dataDirectory);
+  // log, when given, receives what the data folder's guard finds at install.
+  ScmWindows(std::string executablePath, std::string dataDirectory, Logger* log = nullptr);
 
   bool isInstalled() override;
   bool isRunning() override;
@@ -20,6 +22,7 @@ class ScmWindows : public ServiceControl {
  private:
   std::string executablePath;
   std::string dataDirectory;
+  Logger* log;
 };
 
 // Three restarts a minute apart, reset after a day; the service writes them at every start.
