@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   ClockSystem clock;
   RegistryWindows registry;
   AgentStateStore state(registry);
-  FileSystemWindows files;
+  FileSystemWindows files(paths.dataDirectory);
   IdentityStore identities(files, registry, paths.dataDirectory);
   const SharedObjects shared{command, urls, paths, clock, registry, state, files, identities};
 

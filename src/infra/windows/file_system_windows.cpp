@@ -1,9 +1,11 @@
 // The file system seam over the Windows API: atomic writes, change watching, moves that replace.
 #include "infra/windows/file_system_windows.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
+#include "infra/folder_security.h"
 #include "infra/windows/scoped_handle.h"
 #include "infra/windows/text_windows.h"
 
@@ -25,6 +27,58 @@ struct ChangeNotificationTraits {
 using ChangeNotification = ScopedHandle<ChangeNotificationTraits>;
 
 constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// What a folder's listing says of one entry, without following it.
+struct EntryAt {
+  bool exists = false;
+  bool folder = false;
+  bool link = false;
+};
+
+EntryAt entryAt(const std::wstring& path) {
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    return {};
+  }
+  FindClose(search);
+  const bool reparse = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return {true, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+          reparse && reparseTagIsLink(found.dwReserved0)};
+}
+
+bool isRealFolder(const std::wstring& path) {
+  const EntryAt entry = entryAt(path);
+  return entry.exists && entry.folder && !entry.link;
+}
+
+std::wstring withBackslashes(std::wstring path) {
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  while (path.size() > 1 && path.back() == L'\\') {
+    path.pop_back();
+  }
+  return path;
+}
+
+std::vector<std::wstring> components(const std::wstring& relative) {
+  std::vector<std::wstring> parts;
+  std::wstring part;
+  for (const wchar_t c : relative) {
+    if (c == L'\\') {
+      if (!part.empty()) {
+        parts.push_back(part);
+      }
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) {
+    parts.push_back(part);
+  }
+  return parts;
+}
 
 bool writeWholeFile(HANDLE file, const std::string& content) {
   std::size_t written = 0;
@@ -97,7 +151,42 @@ void watchLoop(std::stop_token stop, const std::string& directory, ChangeNotific
 
 }  // namespace
 
+FileSystemWindows::FileSystemWindows(std::string confinedRoot)
+    : root(confinedRoot.empty() ? std::wstring() : withBackslashes(widePath(confinedRoot))) {}
+
 FileSystemWindows::~FileSystemWindows() { unwatch(); }
+
+std::optional<std::vector<std::wstring>> FileSystemWindows::belowRoot(const std::wstring& path) const {
+  if (root.empty()) {
+    return std::nullopt;
+  }
+  const std::wstring normal = withBackslashes(path);
+  // Folder names compare without regard to case, as the file system does.
+  if (normal.size() < root.size() || _wcsnicmp(normal.c_str(), root.c_str(), root.size()) != 0 ||
+      (normal.size() > root.size() && normal[root.size()] != L'\\')) {
+    return std::nullopt;
+  }
+  return components(normal.substr(root.size()));
+}
+
+bool FileSystemWindows::throughRealFolders(const std::wstring& path, bool pathIsFolder) const {
+  const auto parts = belowRoot(path);
+  if (!parts) {
+    return true;
+  }
+  std::wstring current = root;
+  if (!isRealFolder(current)) {
+    return false;
+  }
+  const std::size_t folders = pathIsFolder || parts->empty() ? parts->size() : parts->size() - 1;
+  for (std::size_t i = 0; i < folders; ++i) {
+    current += L"\\" + (*parts)[i];
+    if (!isRealFolder(current)) {
+      return false;
+    }
+  }
+  return true;
+}
 
 void FileSystemWindows::watch(const std::string& directory, std::function<void()> callback) {
   ensureDirectory(directory);
@@ -116,18 +205,48 @@ void FileSystemWindows::unwatch() {
 }
 
 bool FileSystemWindows::ensureDirectory(const std::string& directory) {
+  const std::wstring wide = widePath(directory);
+  const auto parts = belowRoot(wide);
   std::error_code error;
-  const fs::path path(widePath(directory));
-  fs::create_directories(path, error);
-  return !error && fs::is_directory(path, error);
+  if (!parts) {
+    const fs::path path(wide);
+    fs::create_directories(path, error);
+    return !error && fs::is_directory(path, error) && !entryAt(withBackslashes(wide)).link;
+  }
+  // The folders above the root are the system's; from the root down each one is made or found
+  // in turn, and none is ever created through a link.
+  if (!entryAt(root).exists) {
+    fs::create_directories(fs::path(root), error);
+  }
+  std::wstring current = root;
+  for (std::size_t i = 0;; ++i) {
+    if (!entryAt(current).exists && !CreateDirectoryW(current.c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+    if (!isRealFolder(current)) {
+      return false;
+    }
+    if (i == parts->size()) {
+      return true;
+    }
+    current += L"\\" + (*parts)[i];
+  }
 }
 
 bool FileSystemWindows::writeAtomic(const std::string& path, const std::string& content) {
   const std::uint64_t n = tmpCounter.fetch_add(1);
   const std::wstring tmp = widePath(path + "." + std::to_string(n) + ".tmp");
+  if (!throughRealFolders(widePath(path), false)) {
+    return false;
+  }
   {
-    KernelHandle file(CreateFileW(tmp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A leftover of a killed writer goes first, and a link by that name goes as a link: the
+    // temporary file is always a new one, never whatever a name pointed at. Shared for reading
+    // only, so no other writer truncates or deletes it under this one.
+    DeleteFileW(tmp.c_str());
+    KernelHandle file(CreateFileW(tmp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       return false;
     }
@@ -139,6 +258,7 @@ bool FileSystemWindows::writeAtomic(const std::string& path, const std::string& 
       return false;
     }
   }
+  // A rename replaces the name it lands on, a link included, never what a link names.
   if (replaceWithRetry(tmp, widePath(path))) {
     return true;
   }
@@ -147,12 +267,30 @@ bool FileSystemWindows::writeAtomic(const std::string& path, const std::string& 
 }
 
 std::optional<std::string> FileSystemWindows::read(const std::string& path) {
-  // Shared for delete too, so a reader never blocks the writer's replacing rename.
-  KernelHandle file(CreateFileW(widePath(path).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  const std::wstring wide = widePath(path);
+  if (!throughRealFolders(wide, false)) {
+    return std::nullopt;
+  }
+  // Shared for delete too, so a reader never blocks the writer's replacing rename. Opened as
+  // itself: a link planted in the outbox would otherwise hand the uploader any file the
+  // service may read.
+  KernelHandle file(CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) {
     return std::nullopt;
+  }
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag) &&
+      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (reparseTagIsLink(tag.ReparseTag)) {
+      return std::nullopt;
+    }
+    // Data behind a reparse point of its own (a deduplicated or cloud file): read through it.
+    file.reset(CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr));
+    if (!file) {
+      return std::nullopt;
+    }
   }
   std::string content;
   char buffer[65536];
@@ -169,25 +307,46 @@ std::optional<std::string> FileSystemWindows::read(const std::string& path) {
 }
 
 bool FileSystemWindows::remove(const std::string& path) {
+  const std::wstring wide = widePath(path);
+  if (!throughRealFolders(wide, false)) {
+    return false;
+  }
   std::error_code error;
-  return fs::remove(fs::path(widePath(path)), error) && !error;
+  return fs::remove(fs::path(wide), error) && !error;
 }
 
 bool FileSystemWindows::move(const std::string& from, const std::string& to) {
-  return MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), kMoveFlags) != 0;
+  const std::wstring source = widePath(from);
+  const std::wstring target = widePath(to);
+  // A link moved across volumes would be copied as the file it names.
+  if (!throughRealFolders(source, false) || !throughRealFolders(target, false) ||
+      entryAt(withBackslashes(source)).link) {
+    return false;
+  }
+  return MoveFileExW(source.c_str(), target.c_str(), kMoveFlags) != 0;
 }
 
 std::vector<std::string> FileSystemWindows::list(const std::string& directory) {
   std::vector<std::string> names;
-  std::error_code error;
-  for (fs::directory_iterator it(fs::path(widePath(directory)), error), end; !error && it != end;
-       it.increment(error)) {
-    std::error_code typeError;
-    if (!it->is_regular_file(typeError) || it->path().extension() == L".tmp") {
-      continue;
-    }
-    names.push_back(toNarrow(it->path().filename().wstring(), CP_ACP));
+  const std::wstring wide = withBackslashes(widePath(directory));
+  if (!throughRealFolders(wide, true) || entryAt(wide).link) {
+    return names;
   }
+  WIN32_FIND_DATAW found{};
+  const HANDLE search =
+      FindFirstFileExW((wide + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    return names;
+  }
+  do {
+    const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool link =
+        (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && reparseTagIsLink(found.dwReserved0);
+    if (!folder && !link && fs::path(found.cFileName).extension() != L".tmp") {
+      names.push_back(toNarrow(found.cFileName, CP_ACP));
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
   return names;
 }
 

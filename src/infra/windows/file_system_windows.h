@@ -4,15 +4,21 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
+#include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "infra/file_system.h"
 
 namespace ostrivel {
 
+// No operation follows a link at the end of its path: a link's bytes are never read, listed,
+// moved or written through. Below confinedRoot (the data folder) the same holds for every folder
+// on the way, the root included, so records and the credential go to real folders only.
 class FileSystemWindows : public FileSystem {
  public:
-  FileSystemWindows() = default;
+  explicit FileSystemWindows(std::string confinedRoot = {});
   FileSystemWindows(const FileSystemWindows&) = delete;
   FileSystemWindows& operator=(const FileSystemWindows&) = delete;
   ~FileSystemWindows() override;
@@ -27,6 +33,13 @@ class FileSystemWindows : public FileSystem {
   std::vector<std::string> list(const std::string& directory) override;
 
  private:
+  // True when path is outside the root, or when the root and every folder below it down to
+  // path's own folder (path itself too, when it names a folder) are real folders.
+  bool throughRealFolders(const std::wstring& path, bool pathIsFolder) const;
+  // The path's components below the root; no value when it does not lie inside the root.
+  std::optional<std::vector<std::wstring>> belowRoot(const std::wstring& path) const;
+
+  std::wstring root;
   std::list<std::jthread> watchers;
   std::atomic<std::uint64_t> tmpCounter{0};
 };
