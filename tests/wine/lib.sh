@@ -150,6 +150,8 @@ start_api() {
   fi
   API_STATE="$WORK/api-state"
   API_LOG="$WORK/api.log"
+  API_EXE=$exe
+  API_OPTIONS=("$@")
   "$exe" --state "$API_STATE" --port 0 "$@" >"$API_LOG" 2>&1 &
   API_PID=$!
   at_exit "kill $API_PID; wait $API_PID"
@@ -158,8 +160,43 @@ start_api() {
     return 1
   fi
   port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$API_LOG" | head -n 1)
+  API_PORT=$port
   export API_URL="http://127.0.0.1:$port" API_STATE API_LOG
   wait_for 10 curl -sf -o /dev/null "$API_URL/admin/stats"
+}
+
+# stop_api: the local web API dies at once, as a crashed server would (requests in flight get no
+# answer); its state folder stays. restart_api: starts it again on the same port over that
+# state, so it knows its credentials, but not the session tokens it issued. Its admin lists
+# start empty: records of both lives are the files under $API_STATE/records.
+stop_api() {
+  kill -9 "$API_PID" 2>/dev/null
+  wait "$API_PID" 2>/dev/null
+}
+restart_api() {
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    "$API_EXE" --state "$API_STATE" --port "$API_PORT" "${API_OPTIONS[@]}" >>"$API_LOG" 2>&1 &
+    API_PID=$!
+    if wait_for 5 curl -sf -o /dev/null "$API_URL/admin/stats"; then
+      at_exit "kill $API_PID; wait $API_PID"
+      return 0
+    fi
+    kill "$API_PID" 2>/dev/null
+    wait "$API_PID" 2>/dev/null
+    sleep 1  # the port may still be held for a moment
+  done
+  fail "the local web API did not come back on port $API_PORT"
+  return 1
+}
+
+# api_stored_records [AGENT_ID]: every record the API stored (for that agent), in all its
+# lives, in the order stored: one compact JSON body per line.
+api_stored_records() {
+  local file
+  for file in $(ls "$API_STATE"/records/${1:-*}/*.json 2>/dev/null | sort); do
+    jq -c . "$file"
+  done
 }
 
 # api_admin METHOD PATH [JSON]: calls an admin endpoint of the local web API, prints the answer.
