@@ -220,11 +220,14 @@ bool FileSystemWindows::ensureDirectory(const std::string& directory) {
   }
   std::wstring current = root;
   for (std::size_t i = 0;; ++i) {
-    if (!entryAt(current).exists && !CreateDirectoryW(current.c_str(), nullptr) &&
-        GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
+    EntryAt entry = entryAt(current);
+    if (!entry.exists) {
+      if (!CreateDirectoryW(current.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return false;
+      }
+      entry = entryAt(current);
     }
-    if (!isRealFolder(current)) {
+    if (!entry.exists || !entry.folder || entry.link) {
       return false;
     }
     if (i == parts->size()) {

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   const Identity identity{"", "bench", argv[2]};
   QuietLogger log;
   ApiClient api(http, identity, log);
-  FileSystemWindows fs;
+  FileSystemWindows fs(root.string());  // confined to its data folder, as the agent's is
   NoRegistry registry;
   AgentStateStore state(registry);
   ClockSystem clock;
