@@ -7,12 +7,22 @@
 #include "infra/logger_console.h"
 #include "infra/logger_file.h"
 #include "infra/logger_mux.h"
+#include "infra/windows/folder_security_windows.h"
 #include "install/windows/scm_windows.h"
 #include "measurement/windows/system_facts_windows.h"
 
 namespace ostrivel {
 
 int runUserMode(const SharedObjects& shared) {
+  const std::string& mode = shared.command.mode;
+  const bool elevated = processIsElevated();
+  // An administrator's service change takes the data folder back before its own day log goes
+  // there: in a folder a user made first, "logs" could be a link, and the log and its pruning
+  // would then land wherever it points, with an administrator's rights.
+  GuardReport guard;
+  if (changesTheService(mode) && elevated) {
+    guard = secureDataFolder(shared.paths.dataDirectory);
+  }
   LoggerMux log;
   LoggerConsole consoleLogger;
   LoggerFile fileLogger(shared.paths.userLogDirectory, shared.clock, kLogRetentionDays);
@@ -26,13 +36,15 @@ int runUserMode(const SharedObjects& shared) {
   UiCompanion companion(log, shared.state, shared.identities, toaster, browser, services, shared.clock,
                         shared.urls.dashboard, shared.urls.site);
 
-  const std::string& mode = shared.command.mode;
   if (!mayCreateConsole(mode)) {
     attachParentConsole();
     // The manifest asks for no elevation, so a service change from a plain console goes
     // through the consent prompt in a copy of this program and reports that copy's code.
-    if (changesTheService(mode) && !processIsElevated()) {
+    if (changesTheService(mode) && !elevated) {
       return runElevated(executable, mode);
+    }
+    for (const auto& finding : guard.findings) {
+      log.log(finding.level, finding.message, {});  // once the console is there to show them
     }
     return companion.runVerb(mode, shared.command.silent);
   }
