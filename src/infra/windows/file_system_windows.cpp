@@ -61,6 +61,12 @@ std::wstring withBackslashes(std::wstring path) {
   return path;
 }
 
+// "." and ".." lead somewhere else than the folders looked at on the way: such a path is refused
+// as one that goes through a link would be.
+bool stepsAside(const std::vector<std::wstring>& parts) {
+  return std::any_of(parts.begin(), parts.end(), [](const std::wstring& part) { return part == L"." || part == L".."; });
+}
+
 std::vector<std::wstring> components(const std::wstring& relative) {
   std::vector<std::wstring> parts;
   std::wstring part;
@@ -175,7 +181,7 @@ bool FileSystemWindows::throughRealFolders(const std::wstring& path, bool pathIs
     return true;
   }
   std::wstring current = root;
-  if (!isRealFolder(current)) {
+  if (stepsAside(*parts) || !isRealFolder(current)) {
     return false;
   }
   const std::size_t folders = pathIsFolder || parts->empty() ? parts->size() : parts->size() - 1;
@@ -215,6 +221,9 @@ bool FileSystemWindows::ensureDirectory(const std::string& directory) {
   }
   // The folders above the root are the system's; from the root down each one is made or found
   // in turn, and none is ever created through a link.
+  if (stepsAside(*parts)) {
+    return false;
+  }
   if (!entryAt(root).exists) {
     fs::create_directories(fs::path(root), error);
   }

@@ -55,6 +55,9 @@ TEST_F(FileSystemLinks, RefusesEveryOperationThroughALinkedFolderOfTheDataFolder
   std::string shouted = data;
   std::transform(shouted.begin(), shouted.end(), shouted.begin(), [](char c) { return c == 'a' ? 'A' : c; });
   EXPECT_FALSE(files.writeAtomic(shouted + "\\OUTBOX\\events20260105000002.json", "{}"));
+  // A way round the check through the parent folder is no way round.
+  EXPECT_FALSE(files.writeAtomic(history + "\\..\\outbox\\events20260105000003.json", "{}"));
+  EXPECT_FALSE(files.ensureDirectory(history + "\\..\\outbox"));
 }
 
 TEST_F(FileSystemLinks, RefusesADataFolderThatIsItselfALink) {
