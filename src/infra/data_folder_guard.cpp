@@ -66,8 +66,7 @@ SecurityState dataFolderSecurity(bool usersModify) {
   state.rules = {
       {AccessRule::Type::allow, kSidSystem, kAccessFull, kInheritToFilesAndFolders},
       {AccessRule::Type::allow, kSidAdministrators, kAccessFull, kInheritToFilesAndFolders},
-      {AccessRule::Type::allow, kSidUsers, usersModify ? kAccessModify : kAccessReadExecute,
-       kInheritToFilesAndFolders},
+      {AccessRule::Type::allow, kSidUsers, usersModify ? kAccessModify : kAccessReadExecute, kInheritToFilesAndFolders},
   };
   return state;
 }
@@ -115,8 +114,9 @@ DataFolderGuard::Folder DataFolderGuard::takeFolder(const std::string& path, boo
   auto entry = access.open(path);
   if (entry && entry->kind() != EntryKind::directory) {
     const bool link = entry->kind() == EntryKind::link;
-    warn(report, "[main] " + path + (link ? " was a link, removed without following it"
-                                          : " was a file where a folder belongs, removed"));
+    warn(report,
+         "[main] " + path +
+             (link ? " was a link, removed without following it" : " was a file where a folder belongs, removed"));
     if (!entry->remove()) {
       fail(report, "[main] " + path + " could not be removed");
       return {};

@@ -16,9 +16,9 @@ inline constexpr const char* kSidAdministrators = "S-1-5-32-544";
 inline constexpr const char* kSidUsers = "S-1-5-32-545";
 
 // Access masks of files and folders.
-inline constexpr std::uint32_t kAccessFull = 0x001F01FF;           // full control
-inline constexpr std::uint32_t kAccessModify = 0x001301BF;         // read, write, execute, delete
-inline constexpr std::uint32_t kAccessReadExecute = 0x001200A9;    // read and list, execute and traverse
+inline constexpr std::uint32_t kAccessFull = 0x001F01FF;         // full control
+inline constexpr std::uint32_t kAccessModify = 0x001301BF;       // read, write, execute, delete
+inline constexpr std::uint32_t kAccessReadExecute = 0x001200A9;  // read and list, execute and traverse
 // Inheritance flags of an access rule: files and subfolders created inside get the rule too.
 inline constexpr std::uint8_t kInheritToFilesAndFolders = 0x03;
 

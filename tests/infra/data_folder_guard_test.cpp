@@ -16,8 +16,8 @@ using testing::securityOwnedBy;
 const std::string kProgramData = "C:\\ProgramData";
 const std::string kData = "C:\\ProgramData\\Ostrivel";
 const std::string kUser = "S-1-5-21-7-7-7-1001";  // a standard user
-const std::vector<std::string> kFolders = {kData, kData + "\\logs", kData + "\\logs\\service",
-                                           kData + "\\logs\\ui", kData + "\\outbox", kData + "\\history"};
+const std::vector<std::string> kFolders = {
+    kData, kData + "\\logs", kData + "\\logs\\service", kData + "\\logs\\ui", kData + "\\outbox", kData + "\\history"};
 
 // ProgramData as Windows ships it: Users may create folders and files in it.
 SecurityState programDataSecurity() {

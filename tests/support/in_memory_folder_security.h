@@ -46,8 +46,8 @@ class InMemoryFolderSecurity : public FolderSecurity {
   struct Node {
     EntryKind kind = EntryKind::file;
     SecurityState security;
-    std::string target;                        // links: the name they stand for
-    std::shared_ptr<std::string> content;      // files: shared by the names of a hard link
+    std::string target;                    // links: the name they stand for
+    std::shared_ptr<std::string> content;  // files: shared by the names of a hard link
   };
   class Entry;
 

@@ -64,7 +64,8 @@ std::wstring withBackslashes(std::wstring path) {
 // "." and ".." lead somewhere else than the folders looked at on the way: such a path is refused
 // as one that goes through a link would be.
 bool stepsAside(const std::vector<std::wstring>& parts) {
-  return std::any_of(parts.begin(), parts.end(), [](const std::wstring& part) { return part == L"." || part == L".."; });
+  return std::any_of(parts.begin(), parts.end(),
+                     [](const std::wstring& part) { return part == L"." || part == L".."; });
 }
 
 std::vector<std::wstring> components(const std::wstring& relative) {
@@ -257,8 +258,8 @@ bool FileSystemWindows::writeAtomic(const std::string& path, const std::string& 
     // temporary file is always a new one, never whatever a name pointed at. Shared for reading
     // only, so no other writer truncates or deletes it under this one.
     DeleteFileW(tmp.c_str());
-    KernelHandle file(CreateFileW(tmp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    KernelHandle file(
+        CreateFileW(tmp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       return false;
     }
@@ -298,8 +299,8 @@ std::optional<std::string> FileSystemWindows::read(const std::string& path) {
       return std::nullopt;
     }
     // Data behind a reparse point of its own (a deduplicated or cloud file): read through it.
-    file.reset(CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr));
+    file.reset(
+        CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
       return std::nullopt;
     }

@@ -82,8 +82,8 @@ std::optional<SecurityState> readSecurity(HANDLE handle) {
   PSID owner = nullptr;
   PACL list = nullptr;
   PSECURITY_DESCRIPTOR raw = nullptr;
-  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                      nullptr, &list, nullptr, &raw) != ERROR_SUCCESS) {
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                      &list, nullptr, &raw) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   const LocalMemory descriptor(raw);

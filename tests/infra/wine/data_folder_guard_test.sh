@@ -75,8 +75,13 @@ done
 
 # The planted credential is gone: the service enrols with the local web API on its own.
 wait_for 60 grep -qs '"token"' "$DATA_UNIX/identity.json" || fail "the service did not enrol again"
-if grep -qF PlantedBySomeoneElse "$DATA_UNIX/identity.json" 2>/dev/null; then fail "the planted credential is in use"; fi
-has_started_event() { api_records | jq -e '[.[] | .body | fromjson? | select(.kind == "events") | .events[0].kind] | index("started") != null' >/dev/null; }
+if grep -qF PlantedBySomeoneElse "$DATA_UNIX/identity.json" 2>/dev/null; then
+  fail "the planted credential is in use"
+fi
+has_started_event() {
+  api_records |
+    jq -e '[.[] | .body | fromjson? | select(.kind == "events") | .events[0].kind] | index("started") != null' >/dev/null
+}
 wait_for 60 has_started_event || fail "no record of the service reached the local web API"
 if api_records | grep -qF planted; then fail "the planted record was sent"; fi
 

@@ -80,12 +80,14 @@ done
 # And every file in history holds bytes the server accepted: none corrupted, none moved unsent.
 jq -c '[.[] | select(.status == 200) | .body] | unique | .[]' <<<"$ingest" >"$WORK/accepted"
 for file in $(records_in history); do
-  grep -qxF -- "$(jq -Rsc . "$file")" "$WORK/accepted" || fail "$(basename "$file") in history was never accepted as it is"
+  grep -qxF -- "$(jq -Rsc . "$file")" "$WORK/accepted" ||
+    fail "$(basename "$file") in history was never accepted as it is"
 done
 deleted=$(grep -cE '\[uploader\] [a-z]+[0-9]+\.json -> ok, sampling' "$WORK/out")
+leftovers=$(ls "$DATA_UNIX"/outbox/*.tmp "$DATA_UNIX"/history/*.tmp "$DATA_UNIX"/*.tmp 2>/dev/null | wc -l)
 echo "delivered: $(jq '[.[] | select(.status == 200)] | length' <<<"$ingest") uploads accepted," \
   "$(records_in history | wc -l) files in history, $deleted removed on the server's delete," \
-  "$(ls "$DATA_UNIX"/outbox/*.tmp "$DATA_UNIX"/history/*.tmp "$DATA_UNIX"/*.tmp 2>/dev/null | wc -l) temporary files left by kills"
+  "$leftovers temporary files left by kills"
 [ "$deleted" -gt 0 ] || fail "no run met the server's delete"
 
 # The credential never reaches a log.
