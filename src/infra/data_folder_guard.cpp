@@ -155,6 +155,16 @@ DataFolderGuard::Folder DataFolderGuard::takeFolder(const std::string& path, boo
   if (!entry->secure(wanted)) {
     fail(report, "[main] " + path + " could not be taken back");
   }
+  // Its owner could still turn it, empty, into a junction until the new owner and list held;
+  // looked at again before anything inside it is.
+  if (entry->kind() != EntryKind::directory) {
+    warn(report, "[main] " + path + " became a link while it was taken back, removed without following it");
+    if (!entry->remove()) {
+      fail(report, "[main] " + path + " could not be removed");
+    }
+    fail(report, "[main] " + path + " is left to the next start");
+    return {};
+  }
   return {std::move(entry), true};
 }
 

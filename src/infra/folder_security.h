@@ -51,6 +51,7 @@ struct SecurityState {
 class HeldEntry {
  public:
   virtual ~HeldEntry() = default;
+  // What the entry is now (an owner may still turn an empty folder into a link while it is held).
   virtual EntryKind kind() const = 0;
   // No value when the security cannot be read.
   virtual std::optional<SecurityState> security() = 0;

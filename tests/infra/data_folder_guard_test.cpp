@@ -253,6 +253,32 @@ TEST_F(DataFolderGuardTest, ReplacesTheDataFolderItselfWhenItIsALinkOrAFile) {
   EXPECT_EQ(other.kindAt(kData + "\\outbox"), EntryKind::directory);
 }
 
+TEST_F(DataFolderGuardTest, LooksAgainAtAFolderItsOwnerTurnedIntoALinkWhileItWasTakenBack) {
+  disk.addFolder("C:\\Users\\other", securityOwnedBy("S-1-5-21-7-7-7-1002"));
+  disk.addFile("C:\\Users\\other\\notes.json", "S-1-5-21-7-7-7-1002", "notes");
+  disk.addFolder(kData, dataFolderSecurity(false));
+  disk.addFolder(kData + "\\history", squatted());
+  bool turned = false;
+  disk.setFault([&](testing::FolderOp op, const std::string& path) {
+    if (op == testing::FolderOp::secure && path == kData + "\\history" && !turned) {
+      turned = true;
+      disk.addLink(path, "C:\\Users\\other");  // the squatter's junction, a moment too late
+    }
+    return false;
+  });
+  const GuardReport report = secure();
+  EXPECT_FALSE(report.secured);
+  EXPECT_EQ(messages(report, kLevelWarn).back(),
+            "[main] " + kData + "\\history became a link while it was taken back, removed without following it");
+  EXPECT_FALSE(disk.kindAt(kData + "\\history"));
+  EXPECT_EQ(disk.contentAt("C:\\Users\\other\\notes.json"), "notes");  // not judged, not removed
+
+  // The next start makes it anew.
+  disk.setFault(nullptr);
+  EXPECT_TRUE(secure().secured);
+  expectAgentFolders(disk);
+}
+
 TEST_F(DataFolderGuardTest, ReportsWhatItCouldNotDoAndGoesOnWithTheRest) {
   disk.addFolder(kData, squatted());
   disk.addLink(kData + "\\history", "C:\\Windows");

@@ -15,12 +15,14 @@ namespace ostrivel {
 
 int runUserMode(const SharedObjects& shared) {
   const std::string& mode = shared.command.mode;
+  const std::string executable = executablePath();
   const bool elevated = processIsElevated();
   // An administrator's service change takes the data folder back before its own day log goes
   // there: in a folder a user made first, "logs" could be a link, and the log and its pruning
-  // would then land wherever it points, with an administrator's rights.
+  // would then land wherever it points, with an administrator's rights. A running service took
+  // it back when it started, and is left to write undisturbed.
   GuardReport guard;
-  if (changesTheService(mode) && elevated) {
+  if (changesTheService(mode) && elevated && !ScmWindows(executable, shared.paths.dataDirectory).isRunning()) {
     guard = secureDataFolder(shared.paths.dataDirectory);
   }
   LoggerMux log;
@@ -29,7 +31,6 @@ int runUserMode(const SharedObjects& shared) {
   log.add(&consoleLogger);
   log.add(&fileLogger);
 
-  const std::string executable = executablePath();
   ScmWindows services(executable, shared.paths.dataDirectory, &log);
   ToasterWindows toaster;
   BrowserWindows browser;

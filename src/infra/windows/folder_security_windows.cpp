@@ -15,10 +15,11 @@ namespace {
 
 // Backup semantics open folders too; an open reparse point is the link itself, not its target.
 constexpr DWORD kOpenFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-// Held without DELETE: a folder held with it cannot be listed under Wine, whose listing does not
-// share deletion. Removal opens the entry again for that alone.
-constexpr DWORD kChangeAccess =
-    READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+// Reading the data (listing a folder) makes the handle count in sharing: a handle for metadata
+// alone would not keep anybody from renaming or deleting the entry. Held without DELETE, which
+// Wine's listing of a folder does not share; removal opens the entry again for that alone.
+constexpr DWORD kChangeAccess = FILE_READ_DATA | READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES |
+                                FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kLookAccess = READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -146,10 +147,11 @@ EntryKind kindOf(HANDLE handle, bool listedAsLink) {
 
 class HeldEntryWindows : public HeldEntry {
  public:
-  HeldEntryWindows(std::wstring pathIn, KernelHandle handleIn, EntryKind kindIn)
-      : path(std::move(pathIn)), handle(std::move(handleIn)), entryKind(kindIn) {}
+  HeldEntryWindows(std::wstring pathIn, KernelHandle handleIn, bool listedAsLinkIn)
+      : path(std::move(pathIn)), handle(std::move(handleIn)), listedAsLink(listedAsLinkIn) {}
 
-  EntryKind kind() const override { return entryKind; }
+  // Asked of the handle each time: a folder its owner turns into a junction shows it at once.
+  EntryKind kind() const override { return kindOf(handle.get(), listedAsLink); }
 
   std::optional<SecurityState> security() override { return readSecurity(handle.get()); }
 
@@ -190,7 +192,7 @@ class HeldEntryWindows : public HeldEntry {
  private:
   std::wstring path;
   KernelHandle handle;
-  EntryKind entryKind;
+  bool listedAsLink;
 };
 
 }  // namespace
@@ -249,8 +251,7 @@ std::unique_ptr<HeldEntry> FolderSecurityWindows::open(const std::string& path) 
   if (!handle) {
     return nullptr;
   }
-  const EntryKind kind = kindOf(handle.get(), listedAsLink);
-  return std::make_unique<HeldEntryWindows>(name, std::move(handle), kind);
+  return std::make_unique<HeldEntryWindows>(name, std::move(handle), listedAsLink);
 }
 
 std::vector<std::string> FolderSecurityWindows::list(const std::string& directory) {

@@ -70,11 +70,14 @@ bool ScmWindows::stop() {
 
 bool ScmWindows::install() {
   // Made or taken back before the service can start and before any user's logon check can
-  // create it with that user as owner. A failure is a side step's: the install goes on.
-  const GuardReport guard = secureDataFolder(dataDirectory);
-  if (log != nullptr) {
+  // create it with that user as owner. A service already running took it back at its start and
+  // is left to write undisturbed. A failure is a side step's: the install goes on.
+  if (!isRunning()) {
+    const GuardReport guard = secureDataFolder(dataDirectory);
     for (const auto& finding : guard.findings) {
-      log->log(finding.level, finding.message, {});
+      if (log != nullptr) {
+        log->log(finding.level, finding.message, {});
+      }
     }
   }
   const ServiceHandle manager = openManager(SC_MANAGER_CREATE_SERVICE);
