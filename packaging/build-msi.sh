@@ -62,6 +62,13 @@ sql "UPDATE \`CustomAction\` SET \`Type\` = 51 WHERE \`Action\` = 'SetInstallLoc
 upgrade_code=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "UpgradeCode" { print $2 }')
 sql "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) \
      VALUES ('$upgrade_code', '$product_version', '$product_version', 769, 'WIX_UPGRADE_DETECTED')"
+# A failed "-install" ends the installation with error 1722, whose built-in text only says that a
+# program did not finish; wixl has no UI element to give it ours ([3] is the program, [4] its
+# arguments). No other action of the package can raise it: the others ignore their result.
+install_failed="Ostrivel could not install and start its service ([3] [4] failed), so the installation was"
+install_failed+=" rolled back. An Ostrivel service disabled by policy is a usual cause; the log of the"
+install_failed+=" installation (msiexec /l*v) has the details."
+sql "INSERT INTO \`Error\` (\`Error\`, \`Message\`) VALUES (1722, '$install_failed')"
 # wixl writes no file version, and an unversioned file is replaced only when nobody touched it;
 # with its version the executable follows the versioned-file rules, newer replaces older.
 sql "UPDATE \`File\` SET \`Version\` = '$version' WHERE \`File\` = 'AgentExe'"
@@ -79,6 +86,7 @@ check CustomAction "AgentUninstall${tab}3154${tab}AgentExe${tab}-uninstall${tab}
 check CustomAction "AgentInstallRollback${tab}3410${tab}AgentExe${tab}-uninstall${tab}"
 check CustomAction "SetInstallLocation${tab}51${tab}ARPINSTALLLOCATION${tab}[INSTALLDIR]${tab}"
 check Upgrade "$upgrade_code${tab}$product_version${tab}$product_version${tab}${tab}769${tab}${tab}WIX_UPGRADE_DETECTED"
+check Error "1722${tab}$install_failed"
 check File "AgentExe${tab}AgentExecutable${tab}ostrivel.exe${tab}$(stat -c %s "$agent_exe")${tab}$version${tab}${tab}512${tab}1"
 
 mv "$msi" "$output"
