@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The MSI package under Wine's msiexec: a silent install leaves the agent's own footprint and a
-# running service, a newer package replaces the older one, an older one is refused, the removal
-# that an upgrade runs keeps the agent's state, and a full removal sweeps everything.
+# running service, a rebuilt or newer package replaces the installed one, an older one is refused,
+# the removal that an upgrade runs keeps the agent's state, and a full removal sweeps everything.
 #   msi_lifecycle_test.sh PACKAGE VERSION
 source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
 
