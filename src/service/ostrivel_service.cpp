@@ -31,7 +31,6 @@ bool parseEventsName(const std::string& name, std::string& day, std::int32_t& se
   return true;
 }
 
-
 bool isEmptyAnswer(const nlohmann::json& answer) {
   return answer.is_null() || ((answer.is_object() || answer.is_array()) && answer.empty());
 }
