@@ -1,6 +1,8 @@
 // Folds one-minute samples into fixed-length buckets and hands out each bucket's means.
 #include "records/bucket_accumulator.h"
 
+#include "records/payload_time.h"
+
 namespace ostrivel {
 
 namespace {
@@ -10,16 +12,6 @@ std::int64_t wrappingAdd(std::int64_t a, std::int64_t b) {
   return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
 }
 
-std::int64_t sampleTime(const nlohmann::json& sample) {
-  if (!sample.is_object()) {
-    return 0;
-  }
-  const auto at = sample.find("at");
-  if (at == sample.end() || !at->is_number_integer()) {
-    return 0;
-  }
-  return at->is_number_unsigned() ? static_cast<std::int64_t>(at->get<std::uint64_t>()) : at->get<std::int64_t>();
-}
 
 void addShares(const nlohmann::json& sample, const char* member, std::map<std::string, double>& sums) {
   if (!sample.is_object()) {
@@ -48,7 +40,7 @@ BucketAccumulator::BucketAccumulator(unsigned bucketMinutesIn) : bucketMinutes(b
 
 std::optional<BucketRecord> BucketAccumulator::merge(const nlohmann::json& sample) {
   std::lock_guard guard(lock);
-  const std::int64_t at = sampleTime(sample);
+  const std::int64_t at = payloadTime(sample);
   const std::int64_t length = static_cast<std::int64_t>(bucketMinutes) * 60000;
   // The remainder of signed division: a time before the epoch rounds towards zero.
   const std::int64_t bucketStart = length > 0 ? at - at % length : at;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "records/payload_time.h"
 #include "records/time_keys.h"
 
 namespace ostrivel {
@@ -16,17 +17,6 @@ nlohmann::json roundedShares(const std::map<std::string, double>& shares) {
     out[key] = roundShare(value);
   }
   return out;
-}
-
-std::int64_t eventTime(const nlohmann::json& event) {
-  if (!event.is_object()) {
-    return 0;
-  }
-  const auto at = event.find("at");
-  if (at == event.end() || !at->is_number_integer()) {
-    return 0;
-  }
-  return at->is_number_unsigned() ? static_cast<std::int64_t>(at->get<std::uint64_t>()) : at->get<std::int64_t>();
 }
 
 }  // namespace
@@ -58,7 +48,7 @@ Data buildAppsRecord(const nlohmann::json& catalogue, std::int64_t nowMs, std::i
 }
 
 Data buildEventsRecord(const nlohmann::json& event, std::int32_t tz, std::uint32_t sequence) {
-  const std::string day = dayKey(eventTime(event));
+  const std::string day = dayKey(payloadTime(event));
   nlohmann::json payload = {
       {"date", day},
       {"events", nlohmann::json::array({event})},

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "delivery/outbox_files.h"
+#include "records/payload_time.h"
 #include "records/record_builders.h"
 #include "records/record_writer.h"
 #include "records/time_keys.h"
@@ -28,18 +29,6 @@ bool parseEventsName(const std::string& name, std::string& day, std::int32_t& se
   day = digits.substr(0, 8);
   sequence = std::stoi(digits.substr(8));
   return true;
-}
-
-// A JSON integer of either signedness; anything else files the record under time 0.
-std::int64_t atOf(const nlohmann::json& payload) {
-  if (!payload.is_object()) {
-    return 0;
-  }
-  const auto at = payload.find("at");
-  if (at == payload.end() || !at->is_number_integer()) {
-    return 0;
-  }
-  return at->is_number_unsigned() ? static_cast<std::int64_t>(at->get<std::uint64_t>()) : at->get<std::int64_t>();
 }
 
 bool isEmptyAnswer(const nlohmann::json& answer) {
@@ -154,7 +143,7 @@ void OstrivelService::onSample(const Data& sample) {
 }
 
 void OstrivelService::onEvent(const Data& event) {
-  const std::string day = dayKey(atOf(event.payload));
+  const std::string day = dayKey(payloadTime(event.payload));
   const std::int32_t sequence = ++eventSequences[day];
   while (eventSequences.size() > 4 && eventSequences.begin()->first != day) {
     eventSequences.erase(eventSequences.begin());

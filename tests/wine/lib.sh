@@ -221,3 +221,13 @@ api_received() { curl -s "$API_URL/admin/received${1:+?path=$1}"; }
 
 # api_records: the records stored, in the order received ({"agentId","file","body"}).
 api_records() { curl -s "$API_URL/admin/records"; }
+
+# run_windows PROGRAM ARGS...: runs a Windows program through cmd so that its whole exit code
+# reaches $RC (the Unix exit status keeps only the low 8 bits: msiexec's 1603 would read 67).
+# Output in $WORK/out and $WORK/err.
+run_windows() {
+  printf '@%%*\r\n@echo exit=%%errorlevel%%\r\n' >"$WORK/run-windows.cmd"
+  wine cmd /c "$(winpath "$WORK/run-windows.cmd")" "$@" >"$WORK/out" 2>"$WORK/err" </dev/null
+  RC=$(tr -d '\r' <"$WORK/out" | sed -n 's/^exit=//p' | tail -n 1)
+  RC=${RC:-unknown}
+}

@@ -47,7 +47,7 @@ api_admin POST expireSessions >/dev/null
 wait_for 120 agent_says "[initializer] credential dropped, enrolment starts over" ||
   fail "the revoked credential was not dropped"
 wait_for 60 bash -c "[ \$(grep -c 'pipeline starting' '$WORK/out') -ge 2 ]" || fail "the pipeline did not start again"
-previous=$(api_admin GET registrations | jq -r '[.[] | .previousAgentId // empty] | last // empty')
+previous=$(api_admin GET registrations | jq -r '[.[] | .previousAgentId | select(. != null and . != "")] | last // empty')
 expect_eq "$previous" "$first_agent" "previousAgentId of the second registration"
 
 # No credential ever reaches a log.
