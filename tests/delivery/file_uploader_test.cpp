@@ -53,14 +53,14 @@ struct UploaderRig {
       return request.path == "serviceAccountToken" ? answer(200, R"({"sessionJwt":"jwt-1"})") : ingest(request);
     });
   }
-  // Start, or wake the idle uploader, and wait until the passes that set off are over.
+  // Start, or wake the idle uploader through its outbox watch, and wait until the passes that set off are over.
   void startAndSettle() {
     uploader.start(kOutbox, kHistory);
     ASSERT_TRUE(waits.awaitIdle(2));
   }
   void wakeAndSettle() {
     const std::size_t idle = waits.intervals().size();
-    uploader.wake();
+    fs.fireWatch();
     ASSERT_TRUE(waits.awaitIdle(idle + 1));
   }
 
