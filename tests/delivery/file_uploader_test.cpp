@@ -58,6 +58,12 @@ struct UploaderRig {
     uploader.start(kOutbox, kHistory);
     ASSERT_TRUE(waits.awaitIdle(2));
   }
+  // Puts the files, scripts the ingest answers and runs the first passes.
+  void run(std::initializer_list<std::string> names, std::vector<HttpResponse> ingest) {
+    put(names);
+    http.script("ingest", std::move(ingest));
+    startAndSettle();
+  }
   void wakeAndSettle() {
     const std::size_t idle = waits.intervals().size();
     fs.fireWatch();
@@ -106,11 +112,10 @@ struct UploaderRig {
 
 TEST(FileUploader, DeliversInByteOrderIntoHistoryOrDeletesAsTold) {
   UploaderRig rig;
-  rig.put(
-      {"events20260105-0001.json", "days202601051200.json", "apps20260105.json", "days202601051150.json", "notes.txt"});
-  rig.http.script("ingest", {answer(200), answer(200, R"({"delete":true})"), answer(200, R"({"cadenceMinutes":5})"),
-                             answer(200, R"({"cadenceMinutes":3,"delete":"yes"})")});
-  rig.startAndSettle();
+  rig.run(
+      {"events20260105-0001.json", "days202601051200.json", "apps20260105.json", "days202601051150.json", "notes.txt"},
+      {answer(200), answer(200, R"({"delete":true})"), answer(200, R"({"cadenceMinutes":5})"),
+       answer(200, R"({"cadenceMinutes":3,"delete":"yes"})")});
 
   EXPECT_EQ(rig.sentBodies(), (Strings{"apps20260105.json", "days202601051150.json", "days202601051200.json",
                                        "events20260105-0001.json"}));
@@ -202,10 +207,9 @@ TEST(FileUploader, FiveFailedReadsInARowDropAFileAndAVanishedFileIsSkipped) {
 
 TEST(FileUploader, TwoRefusalsAreDroppedAndTheThirdInARowHoldsTheQueue) {
   UploaderRig rig;
-  rig.put({"f1.json", "f2.json", "f3.json", "f4.json", "f5.json"});
-  rig.http.script("ingest", {answer(422, R"({"error":"bad record"})"), answer(400, "<html/>"), answer(422), answer(400),
-                             answer(200), answer(422), answer(503), answer(422, R"({"error":"again"})"), answer(200)});
-  rig.startAndSettle();
+  rig.run({"f1.json", "f2.json", "f3.json", "f4.json", "f5.json"},
+          {answer(422, R"({"error":"bad record"})"), answer(400, "<html/>"), answer(422), answer(400), answer(200),
+           answer(422), answer(503), answer(422, R"({"error":"again"})"), answer(200)});
 
   EXPECT_EQ(rig.sentBodies(),
             (Strings{"f1.json", "f2.json", "f3.json", "f3.json", "f3.json", "f4.json", "f5.json", "f5.json"}));
@@ -281,10 +285,8 @@ TEST(FileUploader, ThirtyMinutesOfLoginRefusalsDeclareTheCredentialDead) {
 
 TEST(FileUploader, ASuspendedAccountKeepsTheQueueOnTheLongSchedule) {
   UploaderRig rig;
-  rig.put({"a.json"});
-  rig.http.script("ingest", {answer(403, R"({"error":"suspended"})"), answer(503), answer(0), answer(503), answer(503),
-                             answer(503), answer(200)});
-  rig.startAndSettle();
+  rig.run({"a.json"}, {answer(403, R"({"error":"suspended"})"), answer(503), answer(0), answer(503), answer(503),
+                       answer(503), answer(200)});
   EXPECT_EQ(rig.waits.backOffs(), (Seconds{5, 10, 30, 60, 120, 300}));
   EXPECT_EQ(rig.uploaderMessages().front(), "[uploader] a.json -> 403, retry in 5s");
   EXPECT_EQ(rig.parameter("AgentState"), "suspended");  // until the pipeline restarts
@@ -299,9 +301,7 @@ TEST(FileUploader, ASuspendedAccountKeepsTheQueueOnTheLongSchedule) {
 TEST(FileUploader, AnyOther403RevokesTheCredentialAndDropsTheFile) {
   for (const char* body : {R"({"error":"revoked"})", "", R"({"error":"Suspended"})"}) {
     UploaderRig rig;
-    rig.put({"a.json", "b.json"});
-    rig.http.script("ingest", {answer(403, body), answer(200)});
-    rig.startAndSettle();
+    rig.run({"a.json", "b.json"}, {answer(403, body), answer(200)});
     EXPECT_EQ(rig.sentBodies(), (Strings{"a.json"})) << body;
     EXPECT_EQ(rig.uploaderMessages(), (Strings{"[uploader] a.json -> 403 revoked"}));
     EXPECT_EQ(rig.parameter("AgentState"), "tokenDead");
@@ -318,10 +318,8 @@ TEST(FileUploader, AnyOther403RevokesTheCredentialAndDropsTheFile) {
 
 TEST(FileUploader, AFailingFileBlocksTheFilesBehindIt) {
   UploaderRig rig;
-  rig.put({"a.json", "b.json"});
-  rig.http.script("ingest", {answer(503), answer(503), answer(503), answer(0), answer(201), answer(404), answer(429),
-                             answer(200), answer(200)});
-  rig.startAndSettle();
+  rig.run({"a.json", "b.json"}, {answer(503), answer(503), answer(503), answer(0), answer(201), answer(404),
+                                 answer(429), answer(200), answer(200)});
   EXPECT_EQ(rig.sentBodies(),
             (Strings{"a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "b.json"}));
   EXPECT_EQ(rig.waits.backOffs(), (Seconds{5, 10, 30, 60, 60, 60, 60}));
@@ -342,9 +340,7 @@ TEST(FileUploader, HistoryKeepsSevenDaysAndTheOutboxSixty) {
   for (int day = 0; day < 61; ++day) {
     rig.put({"days" + dayKey(today - day * kDayMs) + "1200.json"});
   }
-  rig.put({"events" + dayKey(today - 60 * kDayMs) + "-0001.json"});
-  rig.http.script("ingest", {answer(200)});
-  rig.startAndSettle();
+  rig.run({"events" + dayKey(today - 60 * kDayMs) + "-0001.json"}, {answer(200)});
 
   const auto aging = rig.linesWith(" days, ");
   ASSERT_EQ(aging.size(), 2u);
