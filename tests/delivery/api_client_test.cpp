@@ -13,64 +13,53 @@
 namespace ostrivel {
 namespace {
 
-using testing::RecordingLogger;
-using testing::ScriptedHttpRequest;
-
 HttpResponse ok(std::string body = "{}") { return {200, std::move(body)}; }
+HttpResponse session(int n) { return ok(R"({"sessionJwt":"jwt-)" + std::to_string(n) + "\"}"); }
 
 struct ClientRig {
-  ScriptedHttpRequest http{"https://api.test//"};
+  testing::ScriptedHttpRequest http{"https://api.test//"};
   Identity identity{"agent-1", "PC-1", "osv_sécret"};
-  RecordingLogger log;
+  testing::RecordingLogger log;
   ApiClient api{http, identity, log};
 };
 
 TEST(ApiClient, ExchangesFirstWithoutAuthorizationThenSendsTheBearer) {
   ClientRig rig;
-  rig.http.script("serviceAccountToken", {ok(R"({"sessionJwt":"jwt-1"})")});
+  rig.http.script("serviceAccountToken", {session(1)});
   rig.http.script("ingest", {ok()});
-
   EXPECT_EQ(rig.api.authedPost("ingest", "record one").status, 200);
   EXPECT_EQ(rig.api.authedPost("ingest", "record two").status, 200);
-
-  const auto sent = rig.http.sent();
-  ASSERT_EQ(sent.size(), 3u);
-  EXPECT_EQ(sent[0].method, "POST");
-  EXPECT_EQ(sent[0].url, "https://api.test/serviceAccountToken");
-  EXPECT_EQ(sent[0].token, "");
-  // Compact, with the credential's UTF-8 as it is.
-  EXPECT_EQ(sent[0].body, "{\"serviceAccountToken\":\"osv_sécret\"}");
-  EXPECT_EQ(sent[1].url, "https://api.test/ingest");
-  EXPECT_EQ(sent[1].token, "jwt-1");
-  EXPECT_EQ(sent[1].body, "record one");
-  EXPECT_EQ(sent[2].token, "jwt-1");
-  EXPECT_EQ(rig.log.messages(), (std::vector<std::string>{"[apis] serviceAccountToken ok"}));
-
-  // Plain calls never carry a token and never exchange.
+  // Plain calls never carry a token and never exchange; a dropped session is exchanged again.
   rig.api.get("register/n1");
   rig.api.del("register/n1");
   rig.api.post("register", "{}");
-  const auto plain = rig.http.sent();
-  ASSERT_EQ(plain.size(), 6u);
-  EXPECT_EQ(plain[3].method, "GET");
-  EXPECT_EQ(plain[4].method, "DELETE");
-  EXPECT_EQ(plain[5].body, "{}");
-  for (std::size_t i = 3; i < 6; ++i) {
-    EXPECT_EQ(plain[i].token, "");
-  }
-
-  // A dropped session is exchanged again before the next call.
   rig.api.dropSession();
   rig.api.call("GET", "ingest", "ignored");
-  const auto after = rig.http.sent();
-  EXPECT_EQ(after[6].path, "serviceAccountToken");
-  EXPECT_EQ(after[7].method, "GET");
-  EXPECT_EQ(after[7].body, "");
+
+  const auto sent = rig.http.sent();
+  ASSERT_EQ(sent.size(), 8u);
+  EXPECT_EQ(sent[0].method, "POST");
+  EXPECT_EQ(sent[0].url, "https://api.test/serviceAccountToken");
+  // Compact, with the credential's UTF-8 as it is.
+  EXPECT_EQ(sent[0].body, "{\"serviceAccountToken\":\"osv_sécret\"}");
+  EXPECT_EQ(sent[1].url, "https://api.test/ingest");
+  EXPECT_EQ(sent[1].body, "record one");
+  const std::string tokens[] = {"", "jwt-1", "jwt-1", "", "", "", "", "jwt-1"};
+  const std::string methods[] = {"POST", "POST", "POST", "GET", "DELETE", "POST", "POST", "GET"};
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    EXPECT_EQ(sent[i].token, tokens[i]) << i;
+    EXPECT_EQ(sent[i].method, methods[i]) << i;
+  }
+  EXPECT_EQ(sent[5].body, "{}");
+  EXPECT_EQ(sent[6].path, "serviceAccountToken");
+  EXPECT_EQ(sent[7].body, "");
+  EXPECT_EQ(rig.log.messages(),
+            (std::vector<std::string>{"[apis] serviceAccountToken ok", "[apis] serviceAccountToken ok"}));
 }
 
 TEST(ApiClient, A401LeadsToExactlyOneNewExchangeAndOneRepeat) {
   ClientRig rig;
-  rig.http.script("serviceAccountToken", {ok(R"({"sessionJwt":"jwt-1"})"), ok(R"({"sessionJwt":"jwt-2"})")});
+  rig.http.script("serviceAccountToken", {session(1), session(2)});
   rig.http.script("ingest", {{401, ""}, ok(R"({"delete":true})")});
   const HttpResponse answer = rig.api.authedPost("ingest", "r");
   EXPECT_EQ(answer.status, 200);
@@ -83,7 +72,7 @@ TEST(ApiClient, A401LeadsToExactlyOneNewExchangeAndOneRepeat) {
 
   // A second 401 after the refresh is the caller's answer: no further exchange.
   ClientRig twice;
-  twice.http.script("serviceAccountToken", {ok(R"({"sessionJwt":"jwt-1"})"), ok(R"({"sessionJwt":"jwt-2"})")});
+  twice.http.script("serviceAccountToken", {session(1), session(2)});
   twice.http.script("ingest", {{401, R"({"error":"expired"})"}});
   const HttpResponse refused = twice.api.authedPost("ingest", "r");
   EXPECT_EQ(refused.status, 401);
@@ -108,23 +97,22 @@ TEST(ApiClient, AFailedExchangeIsTheAnswerAndNothingIsSent) {
 
   // A refresh that fails after a 401 is returned in place of the repeat.
   ClientRig revoked;
-  revoked.http.script("serviceAccountToken", {ok(R"({"sessionJwt":"jwt-1"})"), {401, "no"}});
+  revoked.http.script("serviceAccountToken", {session(1), {401, "no"}});
   revoked.http.script("ingest", {{401, ""}});
   const HttpResponse refresh = revoked.api.authedPost("ingest", "r");
   EXPECT_EQ(refresh.status, 401);
   EXPECT_EQ(refresh.body, "no");
   EXPECT_EQ(revoked.http.sentTo("ingest").size(), 1u);
-}
 
-TEST(ApiClient, An200ExchangeWithoutASessionTokenIsStatusZero) {
+  // An exchange answered 200 without a session token is status 0 with the body.
   for (const char* body : {R"({"sessionJwt":""})", "<html>ok</html>", R"({"sessionJwt":7})", ""}) {
-    ClientRig rig;
-    rig.http.script("serviceAccountToken", {ok(body)});
-    const HttpResponse answer = rig.api.authedPost("ingest", "r");
-    EXPECT_EQ(answer.status, 0) << body;
-    EXPECT_EQ(answer.body, body);
-    EXPECT_TRUE(rig.http.sentTo("ingest").empty());
-    const auto lines = rig.log.lines();
+    ClientRig empty;
+    empty.http.script("serviceAccountToken", {ok(body)});
+    const HttpResponse noToken = empty.api.authedPost("ingest", "r");
+    EXPECT_EQ(noToken.status, 0) << body;
+    EXPECT_EQ(noToken.body, body);
+    EXPECT_TRUE(empty.http.sentTo("ingest").empty());
+    const auto lines = empty.log.lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, kLevelWarn);
     EXPECT_EQ(lines[0].message, "[apis] serviceAccountToken 200 without a sessionJwt");
@@ -138,7 +126,7 @@ TEST(ApiClient, TwoCallersRefusedTogetherShareOneRefresh) {
   std::latch bothSentWithFirstToken(2);
   rig.http.setHandler([&](const testing::SentRequest& request) -> HttpResponse {
     if (request.path == "serviceAccountToken") {
-      return ok(R"({"sessionJwt":"jwt-)" + std::to_string(++exchanges) + "\"}");
+      return session(++exchanges);
     }
     if (request.token == "jwt-1") {
       // Both requests are out with the first token before either is refused.

@@ -1,36 +1,128 @@
 // What the uploader does with each answer: history, deletion, drops, holds, back-off, dead credentials.
+#include "delivery/file_uploader.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <future>
 #include <stdexcept>
 
+#include "delivery/api_client.h"
+#include "delivery/retry_schedule.h"
+#include "enrolment/agent_state_store.h"
 #include "records/time_keys.h"
-#include "delivery/uploader_rig.h"
+#include "support/in_memory_file_system.h"
+#include "support/in_memory_registry.h"
+#include "support/recording_logger.h"
+#include "support/scripted_http_request.h"
+#include "support/uploader_waits.h"
 
 namespace ostrivel::testing {
 namespace {
 
 using Strings = std::vector<std::string>;
+using Seconds = std::vector<std::int32_t>;
+
+const std::string kOutbox = "C:\\ProgramData\\Ostrivel\\outbox";
+const std::string kHistory = "C:\\ProgramData\\Ostrivel\\history";
+constexpr std::int64_t kMinuteMs = 60 * 1000;
+constexpr std::int64_t kDayMs = 24 * 60 * kMinuteMs;
 
 HttpResponse answer(std::int32_t status, std::string body = {}) { return {status, std::move(body)}; }
+std::string outbox(const std::string& name) { return kOutbox + "\\" + name; }
+std::string history(const std::string& name) { return kHistory + "\\" + name; }
+
+// An uploader over in-memory files, a scripted server and a fake clock, with the instant waits.
+struct UploaderRig {
+  explicit UploaderRig(std::int32_t passSeconds = 60, RetrySchedule* retryIn = nullptr, UploaderWaitFunction wait = {})
+      : retry(retryIn != nullptr ? *retryIn : ownRetry),
+        uploader(api, fs, state, retry, log, clock, passSeconds, wait ? wait : waits.function()) {
+    http.script("serviceAccountToken", {answer(200, R"({"sessionJwt":"jwt-1"})")});
+    uploader.setOnCredentialDead([this] { ++credentialDeadCalls; });
+  }
+
+  // Record files whose content is their own name, so what the server got shows the order.
+  void put(std::initializer_list<std::string> names) {
+    for (const auto& name : names) {
+      fs.putFile(outbox(name), name);
+    }
+  }
+  // Ingest answers computed per request; the exchange always succeeds.
+  void onIngest(std::function<HttpResponse(const SentRequest&)> ingest) {
+    http.setHandler([ingest](const SentRequest& request) {
+      return request.path == "serviceAccountToken" ? answer(200, R"({"sessionJwt":"jwt-1"})") : ingest(request);
+    });
+  }
+  // Start, or wake the idle uploader through its outbox watch, and wait until the passes that set off are over.
+  void startAndSettle() {
+    uploader.start(kOutbox, kHistory);
+    ASSERT_TRUE(waits.awaitIdle(2));
+  }
+  // Puts the files, scripts the ingest answers and runs the first passes.
+  void run(std::initializer_list<std::string> names, std::vector<HttpResponse> ingest) {
+    put(names);
+    http.script("ingest", std::move(ingest));
+    startAndSettle();
+  }
+  void wakeAndSettle() {
+    const std::size_t idle = waits.intervals().size();
+    fs.fireWatch();
+    ASSERT_TRUE(waits.awaitIdle(idle + 1));
+  }
+
+  Strings sentBodies() const {
+    Strings out;
+    for (const auto& request : http.sentTo("ingest")) {
+      out.push_back(request.body);
+    }
+    return out;
+  }
+  std::vector<LoggedLine> linesWith(const std::string& text) const {
+    std::vector<LoggedLine> out;
+    for (const auto& line : log.lines()) {
+      if (line.message.find(text) != std::string::npos) {
+        out.push_back(line);
+      }
+    }
+    return out;
+  }
+  Strings uploaderMessages() const {
+    Strings out;
+    for (const auto& line : linesWith("[uploader] ")) {
+      out.push_back(line.message);
+    }
+    return out;
+  }
+  std::optional<std::string> parameter(const std::string& name) const { return registry.peek("parameters", name); }
+
+  InMemoryFileSystem fs;
+  InMemoryRegistry registry;
+  AgentStateStore state{registry};
+  ScriptedHttpRequest http;
+  Identity identity{"agent-1", "PC-1", "osv_credential"};
+  RecordingLogger log;
+  FakeClock clock{1767614400000, 60};  // 2026-01-05 12:00 UTC, an hour east
+  RetrySchedule ownRetry;
+  RetrySchedule& retry;
+  UploaderWaits waits{&clock};
+  ApiClient api{http, identity, log};
+  std::atomic<int> credentialDeadCalls{0};
+  FileUploader uploader;  // last: stopped before anything it uses goes away
+};
 
 TEST(FileUploader, DeliversInByteOrderIntoHistoryOrDeletesAsTold) {
   UploaderRig rig;
-  for (const char* name : {"events20260105-0001.json", "days202601051200.json", "apps20260105.json",
-                           "days202601051150.json", "notes.txt"}) {
-    rig.put(name);
-  }
-  rig.http.script("ingest", {answer(200), answer(200, R"({"delete":true})"), answer(200, R"({"cadenceMinutes":5})"),
-                             answer(200, R"({"cadenceMinutes":3,"delete":"yes"})")});
-  rig.startAndSettle();
+  rig.run(
+      {"events20260105-0001.json", "days202601051200.json", "apps20260105.json", "days202601051150.json", "notes.txt"},
+      {answer(200), answer(200, R"({"delete":true})"), answer(200, R"({"cadenceMinutes":5})"),
+       answer(200, R"({"cadenceMinutes":3,"delete":"yes"})")});
 
   EXPECT_EQ(rig.sentBodies(), (Strings{"apps20260105.json", "days202601051150.json", "days202601051200.json",
                                        "events20260105-0001.json"}));
   EXPECT_EQ(rig.fs.names(kOutbox), (Strings{"notes.txt"}));
   EXPECT_EQ(rig.fs.names(kHistory),
             (Strings{"apps20260105.json", "days202601051200.json", "events20260105-0001.json"}));
-  EXPECT_EQ(rig.fs.peek(UploaderRig::history("apps20260105.json")), "apps20260105.json");
+  EXPECT_EQ(rig.fs.peek(history("apps20260105.json")), "apps20260105.json");
 
   std::vector<LoggedLine> lines = rig.log.lines();
   ASSERT_EQ(lines.size(), 5u);
@@ -56,18 +148,13 @@ TEST(FileUploader, DeliversInByteOrderIntoHistoryOrDeletesAsTold) {
 
 TEST(FileUploader, AFileThatCannotLeaveTheOutboxIsSentOncePerPass) {
   UploaderRig rig;
-  rig.put("a20260105.json");
-  rig.put("b20260105.json");
-  rig.put("c20260105.json");
+  rig.put({"a20260105.json", "b20260105.json", "c20260105.json"});
   bool stuck = true;
   rig.fs.setFault([&](FsOp op, const std::string& path) {
-    return stuck && ((op == FsOp::move && path == UploaderRig::outbox("a20260105.json")) ||
-                     (op == FsOp::remove && path == UploaderRig::outbox("c20260105.json")));
+    return stuck && ((op == FsOp::move && path == outbox("a20260105.json")) ||
+                     (op == FsOp::remove && path == outbox("c20260105.json")));
   });
-  rig.http.setHandler([](const SentRequest& request) {
-    if (request.path == "serviceAccountToken") {
-      return answer(200, R"({"sessionJwt":"jwt-1"})");
-    }
+  rig.onIngest([](const SentRequest& request) {
     return answer(200, request.body == "c20260105.json" ? R"({"delete":true})" : "");
   });
   rig.startAndSettle();
@@ -89,23 +176,15 @@ TEST(FileUploader, AFileThatCannotLeaveTheOutboxIsSentOncePerPass) {
 
 TEST(FileUploader, FiveFailedReadsInARowDropAFileAndAVanishedFileIsSkipped) {
   UploaderRig rig;
-  rig.put("a20260105.json");
-  rig.put("b20260105.json");
-  rig.put("c20260105.json");
+  rig.put({"a20260105.json", "b20260105.json", "c20260105.json"});
   int readsOfA = 0;
+  // Fails four times, is read once (and answered 503), then fails for good.
   rig.fs.setFault([&](FsOp op, const std::string& path) {
-    if (op != FsOp::read || path != UploaderRig::outbox("a20260105.json")) {
-      return false;
-    }
-    // Fails four times, is read once (and answered 503), then fails for good.
-    return ++readsOfA != 5;
+    return op == FsOp::read && path == outbox("a20260105.json") && ++readsOfA != 5;
   });
-  rig.http.setHandler([&](const SentRequest& request) {
-    if (request.path == "serviceAccountToken") {
-      return answer(200, R"({"sessionJwt":"jwt-1"})");
-    }
+  rig.onIngest([&](const SentRequest& request) {
     if (request.body == "b20260105.json") {
-      rig.fs.remove(UploaderRig::outbox("c20260105.json"));  // gone before its turn comes
+      rig.fs.remove(outbox("c20260105.json"));  // gone before its turn comes
     }
     return answer(request.body == "a20260105.json" ? 503 : 200);
   });
@@ -113,33 +192,24 @@ TEST(FileUploader, FiveFailedReadsInARowDropAFileAndAVanishedFileIsSkipped) {
 
   EXPECT_EQ(readsOfA, 10);
   EXPECT_EQ(rig.sentBodies(), (Strings{"a20260105.json", "b20260105.json"}));
-  EXPECT_EQ(
-      rig.uploaderMessages(),
-      (Strings{
-          "[uploader] a20260105.json unreadable, retry in 5s", "[uploader] a20260105.json unreadable, retry in 10s",
-          "[uploader] a20260105.json unreadable, retry in 30s", "[uploader] a20260105.json unreadable, retry in 60s",
-          "[uploader] a20260105.json -> 503, retry in 60s", "[uploader] a20260105.json unreadable, retry in 60s",
-          "[uploader] a20260105.json unreadable, retry in 60s", "[uploader] a20260105.json unreadable, retry in 60s",
-          "[uploader] a20260105.json unreadable, retry in 60s",
-          "[uploader] a20260105.json unreadable 5x, dropped unsent",
-          "[uploader] b20260105.json -> ok (kept), sampling 1m"}));
-  for (const auto& line : rig.log.lines()) {
-    if (line.message.find("unreadable") != std::string::npos) {
-      EXPECT_EQ(line.level, kLevelWarn);
-      EXPECT_EQ(line.stamp, "");
-    }
+  const std::string a = "[uploader] a20260105.json ";
+  EXPECT_EQ(rig.uploaderMessages(),
+            (Strings{a + "unreadable, retry in 5s", a + "unreadable, retry in 10s", a + "unreadable, retry in 30s",
+                     a + "unreadable, retry in 60s", a + "-> 503, retry in 60s", a + "unreadable, retry in 60s",
+                     a + "unreadable, retry in 60s", a + "unreadable, retry in 60s", a + "unreadable, retry in 60s",
+                     a + "unreadable 5x, dropped unsent", "[uploader] b20260105.json -> ok (kept), sampling 1m"}));
+  for (const auto& line : rig.linesWith("unreadable")) {
+    EXPECT_EQ(line.level, kLevelWarn);
+    EXPECT_EQ(line.stamp, "");
   }
   EXPECT_TRUE(rig.fs.names(kOutbox).empty());
 }
 
 TEST(FileUploader, TwoRefusalsAreDroppedAndTheThirdInARowHoldsTheQueue) {
   UploaderRig rig;
-  for (const char* name : {"f1.json", "f2.json", "f3.json", "f4.json", "f5.json"}) {
-    rig.put(name);
-  }
-  rig.http.script("ingest", {answer(422, R"({"error":"bad record"})"), answer(400, "<html/>"), answer(422), answer(400),
-                             answer(200), answer(422), answer(503), answer(422, R"({"error":"again"})"), answer(200)});
-  rig.startAndSettle();
+  rig.run({"f1.json", "f2.json", "f3.json", "f4.json", "f5.json"},
+          {answer(422, R"({"error":"bad record"})"), answer(400, "<html/>"), answer(422), answer(400), answer(200),
+           answer(422), answer(503), answer(422, R"({"error":"again"})"), answer(200)});
 
   EXPECT_EQ(rig.sentBodies(),
             (Strings{"f1.json", "f2.json", "f3.json", "f3.json", "f3.json", "f4.json", "f5.json", "f5.json"}));
@@ -182,14 +252,12 @@ void answerAttempts(UploaderRig& rig, std::deque<Attempt>& attempts) {
 
 TEST(FileUploader, ThirtyMinutesOfLoginRefusalsDeclareTheCredentialDead) {
   UploaderRig rig;
-  rig.put("a.json");
-  rig.put("b.json");
+  rig.put({"a.json", "b.json"});
   const std::int64_t ten = rig.clock.nowMs() - 2 * 60 * kMinuteMs;  // 10:00
-  const std::int64_t second = 1000;
   std::deque<Attempt> attempts{{ten, 401},
                                {ten + 20 * kMinuteMs, 503},  // restarts the thirty minutes
                                {ten + 25 * kMinuteMs, 401},
-                               {ten + 55 * kMinuteMs - second, 401},
+                               {ten + 55 * kMinuteMs - 1000, 401},
                                {ten + 55 * kMinuteMs, 401}};
   answerAttempts(rig, attempts);
   rig.startAndSettle();
@@ -217,31 +285,23 @@ TEST(FileUploader, ThirtyMinutesOfLoginRefusalsDeclareTheCredentialDead) {
 
 TEST(FileUploader, ASuspendedAccountKeepsTheQueueOnTheLongSchedule) {
   UploaderRig rig;
-  rig.put("a.json");
-  rig.http.script("ingest", {answer(403, R"({"error":"suspended"})"), answer(503), answer(0), answer(503), answer(503),
-                             answer(503), answer(200)});
-  rig.startAndSettle();
-  EXPECT_EQ(rig.waits.backOffs(), (std::vector<std::int32_t>{5, 10, 30, 60, 120, 300}));
+  rig.run({"a.json"}, {answer(403, R"({"error":"suspended"})"), answer(503), answer(0), answer(503), answer(503),
+                       answer(503), answer(200)});
+  EXPECT_EQ(rig.waits.backOffs(), (Seconds{5, 10, 30, 60, 120, 300}));
   EXPECT_EQ(rig.uploaderMessages().front(), "[uploader] a.json -> 403, retry in 5s");
   EXPECT_EQ(rig.parameter("AgentState"), "suspended");  // until the pipeline restarts
   EXPECT_EQ(rig.parameter("ErrorCode"), "suspended");
   EXPECT_EQ(rig.credentialDeadCalls.load(), 0);
   EXPECT_EQ(rig.fs.names(kHistory), (Strings{"a.json"}));
-  // The 200 went back to the short table.
-  EXPECT_EQ(rig.retry.next(), 5);
-  EXPECT_EQ(rig.retry.next(), 10);
-  EXPECT_EQ(rig.retry.next(), 30);
-  EXPECT_EQ(rig.retry.next(), 60);
-  EXPECT_EQ(rig.retry.next(), 60);
+  for (const std::int32_t next : {5, 10, 30, 60, 60}) {  // the 200 went back to the short table
+    EXPECT_EQ(rig.retry.next(), next);
+  }
 }
 
 TEST(FileUploader, AnyOther403RevokesTheCredentialAndDropsTheFile) {
   for (const char* body : {R"({"error":"revoked"})", "", R"({"error":"Suspended"})"}) {
     UploaderRig rig;
-    rig.put("a.json");
-    rig.put("b.json");
-    rig.http.script("ingest", {answer(403, body), answer(200)});
-    rig.startAndSettle();
+    rig.run({"a.json", "b.json"}, {answer(403, body), answer(200)});
     EXPECT_EQ(rig.sentBodies(), (Strings{"a.json"})) << body;
     EXPECT_EQ(rig.uploaderMessages(), (Strings{"[uploader] a.json -> 403 revoked"}));
     EXPECT_EQ(rig.parameter("AgentState"), "tokenDead");
@@ -258,14 +318,11 @@ TEST(FileUploader, AnyOther403RevokesTheCredentialAndDropsTheFile) {
 
 TEST(FileUploader, AFailingFileBlocksTheFilesBehindIt) {
   UploaderRig rig;
-  rig.put("a.json");
-  rig.put("b.json");
-  rig.http.script("ingest", {answer(503), answer(503), answer(503), answer(0), answer(201), answer(404), answer(429),
-                             answer(200), answer(200)});
-  rig.startAndSettle();
+  rig.run({"a.json", "b.json"}, {answer(503), answer(503), answer(503), answer(0), answer(201), answer(404),
+                                 answer(429), answer(200), answer(200)});
   EXPECT_EQ(rig.sentBodies(),
             (Strings{"a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "a.json", "b.json"}));
-  EXPECT_EQ(rig.waits.backOffs(), (std::vector<std::int32_t>{5, 10, 30, 60, 60, 60, 60}));
+  EXPECT_EQ(rig.waits.backOffs(), (Seconds{5, 10, 30, 60, 60, 60, 60}));
   const Strings messages = rig.uploaderMessages();
   ASSERT_EQ(messages.size(), 9u);
   EXPECT_EQ(messages[3], "[uploader] a.json -> 0, retry in 60s");
@@ -277,25 +334,15 @@ TEST(FileUploader, HistoryKeepsSevenDaysAndTheOutboxSixty) {
   UploaderRig rig;
   const std::int64_t today = rig.clock.nowMs();
   for (int day = 1; day <= 8; ++day) {
-    rig.fs.putFile(UploaderRig::history("days" + dayKey(today - (100 + day) * kDayMs) + "1200.json"), "old");
+    rig.fs.putFile(history("days" + dayKey(today - (100 + day) * kDayMs) + "1200.json"), "old");
   }
-  rig.fs.putFile(UploaderRig::history("apps.json"), "undated");
+  rig.fs.putFile(history("apps.json"), "undated");
   for (int day = 0; day < 61; ++day) {
-    const std::string key = dayKey(today - day * kDayMs);
-    rig.put("days" + key + "1200.json");
-    if (day == 60) {
-      rig.put("events" + key + "-0001.json");
-    }
+    rig.put({"days" + dayKey(today - day * kDayMs) + "1200.json"});
   }
-  rig.http.script("ingest", {answer(200)});
-  rig.startAndSettle();
+  rig.run({"events" + dayKey(today - 60 * kDayMs) + "-0001.json"}, {answer(200)});
 
-  std::vector<LoggedLine> aging;
-  for (const auto& line : rig.log.lines()) {
-    if (line.message.find("aged") != std::string::npos || line.message.find("outbox over") != std::string::npos) {
-      aging.push_back(line);
-    }
-  }
+  const auto aging = rig.linesWith(" days, ");
   ASSERT_EQ(aging.size(), 2u);
   EXPECT_EQ(aging[0].message, "[uploader] history aged past 7 days, 1 files");
   EXPECT_EQ(aging[0].level, kLevelInfo);
@@ -308,23 +355,20 @@ TEST(FileUploader, HistoryKeepsSevenDaysAndTheOutboxSixty) {
   EXPECT_EQ(rig.fs.names(kHistory).size(), 68u);
 
   rig.clock.advance(kDayMs);
-  rig.put("days" + dayKey(rig.clock.nowMs()) + "0000.json");
+  rig.put({"days" + dayKey(rig.clock.nowMs()) + "0000.json"});
   rig.wakeAndSettle();
   EXPECT_TRUE(rig.log.contains("[uploader] history aged past 7 days, 61 files"));
   EXPECT_EQ(rig.fs.names(kHistory).size(), 8u);
-  EXPECT_TRUE(rig.fs.exists(UploaderRig::history("apps.json")));
+  EXPECT_TRUE(rig.fs.exists(history("apps.json")));
 }
 
 TEST(FileUploader, WakesDuringAPassGiveExactlyOneMorePass) {
   UploaderRig rig(-5);
-  rig.put("a.json");
+  rig.put({"a.json"});
   // The file never leaves the outbox, so every pass sends it exactly once.
   rig.fs.setFault([](FsOp op, const std::string&) { return op == FsOp::move; });
   int sends = 0;
-  rig.http.setHandler([&](const SentRequest& request) {
-    if (request.path == "serviceAccountToken") {
-      return answer(200, R"({"sessionJwt":"jwt-1"})");
-    }
+  rig.onIngest([&](const SentRequest&) {
     if (++sends == 1) {
       rig.uploader.wake();
       rig.uploader.wake();
@@ -337,12 +381,12 @@ TEST(FileUploader, WakesDuringAPassGiveExactlyOneMorePass) {
 
   rig.wakeAndSettle();
   EXPECT_EQ(rig.sentBodies().size(), 3u);
-  EXPECT_EQ(rig.waits.intervals(), (std::vector<std::int32_t>{60, 60, 60}));
+  EXPECT_EQ(rig.waits.intervals(), (Seconds{60, 60, 60}));
 }
 
 TEST(FileUploader, ACrashedPassIsLoggedBackedOffAndRunAgain) {
   UploaderRig rig;
-  rig.put("a.json");
+  rig.put({"a.json"});
   int lists = 0;
   rig.fs.setFault([&](FsOp op, const std::string& path) {
     if (op == FsOp::list && path == kOutbox && ++lists == 1) {
@@ -355,7 +399,7 @@ TEST(FileUploader, ACrashedPassIsLoggedBackedOffAndRunAgain) {
   EXPECT_EQ(rig.uploaderMessages(),
             (Strings{"[uploader] drain crashed: disk gone", "[uploader] a.json -> ok (kept), sampling 1m"}));
   EXPECT_EQ(rig.log.lines().front().level, kLevelWarn);
-  EXPECT_EQ(rig.waits.backOffs(), (std::vector<std::int32_t>{5}));
+  EXPECT_EQ(rig.waits.backOffs(), (Seconds{5}));
   EXPECT_EQ(rig.fs.names(kHistory), (Strings{"a.json"}));
 }
 
@@ -366,44 +410,29 @@ class HourLongRetry : public RetrySchedule {
 };
 
 TEST(FileUploader, StopEndsTheRealBackOffAtOnceAndStartResumes) {
-  InMemoryFileSystem fs;
-  InMemoryRegistry registry;
-  AgentStateStore state(registry);
-  ScriptedHttpRequest http;
-  const Identity identity{"agent-1", "PC-1", "osv_credential"};
-  RecordingLogger log;
-  FakeClock clock;
-  HourLongRetry retry;
-  ApiClient api(http, identity, log);
+  HourLongRetry hour;
+  UploaderRig rig(3600, &hour, waitOnCondition);
   std::promise<void> refused;
   std::promise<void> accepted;
   int ingests = 0;
-  http.setHandler([&](const SentRequest& request) {
-    if (request.path == "serviceAccountToken") {
-      return answer(200, R"({"sessionJwt":"jwt-1"})");
-    }
-    if (++ingests == 1) {
-      refused.set_value();
-      return answer(503);
-    }
-    accepted.set_value();
-    return answer(200);
+  rig.onIngest([&](const SentRequest&) {
+    (++ingests == 1 ? refused : accepted).set_value();
+    return answer(ingests == 1 ? 503 : 200);
   });
-  fs.putFile(UploaderRig::outbox("a.json"), "a");
-  FileUploader uploader(api, fs, state, retry, log, clock, 3600);
+  rig.put({"a.json"});
 
-  uploader.start(kOutbox, kHistory);
+  rig.uploader.start(kOutbox, kHistory);
   refused.get_future().wait();
-  uploader.stop();  // a stop that did not end the hour's back-off would hang here
-  EXPECT_TRUE(fs.exists(UploaderRig::outbox("a.json")));
-  EXPECT_FALSE(uploader.lastUploadOk());
-  EXPECT_FALSE(fs.watching());
+  rig.uploader.stop();  // a stop that did not end the hour's back-off would hang here
+  EXPECT_TRUE(rig.fs.exists(outbox("a.json")));
+  EXPECT_FALSE(rig.uploader.lastUploadOk());
+  EXPECT_FALSE(rig.fs.watching());
 
-  uploader.start(kOutbox, kHistory);  // the first pass runs at once, without waiting the hour
-  EXPECT_TRUE(uploader.lastUploadOk());
+  rig.uploader.start(kOutbox, kHistory);  // the first pass runs at once, without waiting the hour
+  EXPECT_TRUE(rig.uploader.lastUploadOk());
   accepted.get_future().wait();
-  uploader.stop();  // the pass checks for the stop only after the file is moved
-  EXPECT_TRUE(fs.exists(UploaderRig::history("a.json")));
+  rig.uploader.stop();  // the pass checks for the stop only after the file is moved
+  EXPECT_TRUE(rig.fs.exists(history("a.json")));
   EXPECT_EQ(ingests, 2);
 }
 

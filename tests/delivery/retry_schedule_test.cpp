@@ -8,33 +8,27 @@
 namespace ostrivel {
 namespace {
 
-std::vector<std::int32_t> take(RetrySchedule& schedule, int n) {
-  std::vector<std::int32_t> out;
+using Seconds = std::vector<std::int32_t>;
+
+Seconds take(RetrySchedule& schedule, int n) {
+  Seconds out;
   for (int i = 0; i < n; ++i) {
     out.push_back(schedule.next());
   }
   return out;
 }
 
-TEST(RetrySchedule, ShortTableCapsAtOneMinuteAndResetStartsOver) {
+TEST(RetrySchedule, ShortTableCapsAtAMinuteEscalationGoesOnFromThereToTenAndResetStartsOver) {
   RetrySchedule schedule;
-  EXPECT_EQ(take(schedule, 7), (std::vector<std::int32_t>{5, 10, 30, 60, 60, 60, 60}));
+  EXPECT_EQ(take(schedule, 7), (Seconds{5, 10, 30, 60, 60, 60, 60}));
+  schedule.escalate();
+  schedule.escalate();  // twice is once
+  EXPECT_EQ(take(schedule, 5), (Seconds{60, 120, 300, 600, 600}));
+  schedule.reset();  // back to the start of the short table
+  EXPECT_EQ(take(schedule, 5), (Seconds{5, 10, 30, 60, 60}));
   schedule.reset();
-  EXPECT_EQ(take(schedule, 2), (std::vector<std::int32_t>{5, 10}));
-}
-
-TEST(RetrySchedule, EscalatedTableCapsAtTenMinutesAndKeepsThePosition) {
-  RetrySchedule fresh;
-  fresh.escalate();
-  fresh.escalate();  // twice is once
-  EXPECT_EQ(take(fresh, 9), (std::vector<std::int32_t>{5, 10, 30, 60, 120, 300, 600, 600, 600}));
-
-  RetrySchedule capped;
-  take(capped, 5);
-  capped.escalate();
-  EXPECT_EQ(take(capped, 5), (std::vector<std::int32_t>{60, 120, 300, 600, 600}));
-  capped.reset();
-  EXPECT_EQ(take(capped, 5), (std::vector<std::int32_t>{5, 10, 30, 60, 60}));
+  schedule.escalate();
+  EXPECT_EQ(take(schedule, 8), (Seconds{5, 10, 30, 60, 120, 300, 600, 600}));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "support/in_memory_file_system.h"
 #include "support/in_memory_registry.h"
 #include "support/recording_logger.h"
@@ -16,6 +18,8 @@ using testing::InMemoryRegistry;
 using testing::RecordingLogger;
 using testing::ScriptedHttpRequest;
 
+const std::string kComputer = "DESK 1#\xC3\xA9";
+const std::string kOs = "Windows 10.0.19045";
 const std::string kClaim = R"({"secret":"osv_Abc-123_x","tokenId":"t-1","agentId":"agent-7"})";
 
 struct Enrolment {
@@ -29,22 +33,29 @@ struct Enrolment {
   std::vector<std::int32_t> waits;
   std::stop_source stop;
   std::size_t stopAfterWaits = 1000;
-  Initializer initializer{log, registry, identities, api, "DESK 1#\xC3\xA9", "2026.1.0.10", "Windows 10.0.19045", 10,
-                          [this](std::int32_t seconds, std::stop_token) {
-                            waits.push_back(seconds);
-                            if (waits.size() >= stopAfterWaits) {
-                              stop.request_stop();
-                            }
-                          }};
+  Initializer initializer{
+      log, registry, identities, api, kComputer, "2026.1.0.10", kOs, 10, std::bind_front(&Enrolment::wait, this)};
 
+  // Notes the wait; a stop requested after the chosen number of them ends enrolment.
+  void wait(std::int32_t seconds, std::stop_token) {
+    waits.push_back(seconds);
+    if (waits.size() >= stopAfterWaits) {
+      stop.request_stop();
+    }
+  }
+
+  // Registration hands out nonce "n-1"; its claim poll gives these answers (the last repeats).
+  void scriptClaim(std::vector<HttpResponse> answers) {
+    http.script("register", {{200, R"({"nonce":"n-1"})"}});
+    http.script("register/n-1", std::move(answers));
+  }
   bool ensureReady(Identity& identity) { return initializer.ensureReady(identity, stop.get_token()); }
   std::optional<std::string> value(const std::string& name) { return registry.peek("parameters", name); }
 };
 
 TEST(Initializer, RegistersWaitsForApprovalAndStoresTheClaim) {
   Enrolment e;
-  e.http.script("register", {{200, R"({"nonce":"n-1"})"}});
-  e.http.script("register/n-1", {{202, ""}, {202, ""}, {200, kClaim}});
+  e.scriptClaim({{202, ""}, {202, ""}, {200, kClaim}});
   Identity identity;
   ASSERT_TRUE(e.ensureReady(identity));
 
@@ -53,8 +64,7 @@ TEST(Initializer, RegistersWaitsForApprovalAndStoresTheClaim) {
   ASSERT_EQ(sent.size(), 5u);
   EXPECT_EQ(sent[0].method, "POST");
   EXPECT_EQ(sent[0].url, "https://api.test/register");
-  EXPECT_EQ(sent[0].body,
-            R"({"agentVersion":"2026.1.0.10","computerName":"DESK-1---","os":"Windows 10.0.19045"})");
+  EXPECT_EQ(sent[0].body, R"({"agentVersion":"2026.1.0.10","computerName":"DESK-1---","os":"Windows 10.0.19045"})");
   EXPECT_EQ(sent[1].method, "GET");
   EXPECT_EQ(sent[4].method, "DELETE");
   EXPECT_EQ(sent[4].path, "register/n-1");
@@ -67,14 +77,11 @@ TEST(Initializer, RegistersWaitsForApprovalAndStoresTheClaim) {
   EXPECT_EQ(e.value("AgentId"), "agent-7");
   EXPECT_EQ(e.value("PendingNonce"), std::nullopt);
   EXPECT_EQ(e.identities.loadIdentity(), identity);
-  EXPECT_EQ(e.log.messages(), (std::vector<std::string>{
-                                  "[initializer] registration started",
-                                  "[initializer] polling the registration claim",
-                                  "[initializer] polling the registration claim",
-                                  "[initializer] polling the registration claim",
-                                  "[initializer] registration claimed",
-                                  "[initializer] agent ready",
-                              }));
+  EXPECT_EQ(e.log.messages(),
+            (std::vector<std::string>{
+                "[initializer] registration started", "[initializer] polling the registration claim",
+                "[initializer] polling the registration claim", "[initializer] polling the registration claim",
+                "[initializer] registration claimed", "[initializer] agent ready"}));
 }
 
 TEST(Initializer, UsesAStoredCredentialOrResumesAPendingNonceWithoutRegistering) {
@@ -114,10 +121,9 @@ TEST(Initializer, RetriesRegisterAnswersWithoutANonceOrWithAnError) {
 
 TEST(Initializer, StepsTheWaitingPeriodsWhileApprovalTakesLong) {
   Enrolment e;
-  e.http.script("register", {{200, R"({"nonce":"n-1"})"}});
   std::vector<HttpResponse> answers(60, HttpResponse{202, ""});
   answers.push_back({200, kClaim});
-  e.http.script("register/n-1", answers);
+  e.scriptClaim(answers);
   Identity identity;
   ASSERT_TRUE(e.ensureReady(identity));
   ASSERT_EQ(e.waits.size(), 60u);
@@ -130,13 +136,12 @@ TEST(Initializer, StepsTheWaitingPeriodsWhileApprovalTakesLong) {
 
 TEST(Initializer, StartsOverWhenTheClaimIsUnreadableOrGone) {
   Enrolment e;
-  e.http.script("register", {{200, R"({"nonce":"n-1"})"}});
-  e.http.script("register/n-1", {{200, R"({"secret":"osv_","tokenId":"t","agentId":"a"})"},
-                                 {200, R"({"secret":"osv_a.b","tokenId":"t","agentId":"a"})"},
-                                 {200, R"({"secret":"osv_ok","tokenId":"","agentId":"a"})"},
-                                 {410, ""},
-                                 {500, ""},
-                                 {200, R"({"secret":"osv_ok","tokenId":"t"})"}});
+  e.scriptClaim({{200, R"({"secret":"osv_","tokenId":"t","agentId":"a"})"},
+                 {200, R"({"secret":"osv_a.b","tokenId":"t","agentId":"a"})"},
+                 {200, R"({"secret":"osv_ok","tokenId":"","agentId":"a"})"},
+                 {410, ""},
+                 {500, ""},
+                 {200, R"({"secret":"osv_ok","tokenId":"t"})"}});
   Identity identity;
   ASSERT_TRUE(e.ensureReady(identity));
   EXPECT_EQ(e.log.count("[initializer] claim unreadable, starting over"), 3u);
@@ -148,17 +153,23 @@ TEST(Initializer, StartsOverWhenTheClaimIsUnreadableOrGone) {
   EXPECT_EQ(e.value("AgentId"), "");
 }
 
-TEST(Initializer, EndsAtOnceWhenStoppedDuringAWait) {
+TEST(Initializer, GivesUpKeepingTheNonceWhenStoppedDuringAWaitOrWhenTheCredentialCannotBeSaved) {
   Enrolment e;
   e.stopAfterWaits = 3;
-  e.http.script("register", {{200, R"({"nonce":"n-1"})"}});
-  e.http.script("register/n-1", {{202, ""}});
+  e.scriptClaim({{202, ""}});
   Identity identity;
   EXPECT_FALSE(e.ensureReady(identity));
   EXPECT_EQ(e.waits.size(), 3u);
   EXPECT_EQ(e.http.sent().size(), 4u);  // register and three polls, nothing after the stop
   EXPECT_EQ(e.value("PendingNonce"), "n-1");
   EXPECT_EQ(e.value("AgentState"), "registering");
+
+  Enrolment full;
+  full.files.setFault([](testing::FsOp op, const std::string&) { return op == testing::FsOp::writeAtomic; });
+  full.scriptClaim({{200, kClaim}});
+  EXPECT_FALSE(full.ensureReady(identity));
+  EXPECT_EQ(full.value("PendingNonce"), "n-1");
+  EXPECT_EQ(full.http.sentTo("register/n-1").size(), 1u);  // no DELETE of the claim
 }
 
 TEST(Initializer, DroppedCredentialEnrolsAgainNamingThePreviousAgent) {
@@ -171,23 +182,11 @@ TEST(Initializer, DroppedCredentialEnrolsAgainNamingThePreviousAgent) {
   EXPECT_EQ(e.identities.loadIdentity(), std::nullopt);
   EXPECT_TRUE(e.log.contains("[initializer] credential dropped, enrolment starts over"));
 
-  e.http.script("register", {{200, R"({"nonce":"n-1"})"}});
-  e.http.script("register/n-1", {{200, kClaim}});
+  e.scriptClaim({{200, kClaim}});
   Identity identity;
   ASSERT_TRUE(e.ensureReady(identity));
   EXPECT_NE(e.http.sentTo("register").front().body.find(R"("previousAgentId":"abc")"), std::string::npos);
   EXPECT_EQ(e.value("PreviousAgentId"), std::nullopt);
-}
-
-TEST(Initializer, FailsWithoutLosingTheNonceWhenTheCredentialCannotBeSaved) {
-  Enrolment e;
-  e.files.setFault([](testing::FsOp op, const std::string&) { return op == testing::FsOp::writeAtomic; });
-  e.http.script("register", {{200, R"({"nonce":"n-1"})"}});
-  e.http.script("register/n-1", {{200, kClaim}});
-  Identity identity;
-  EXPECT_FALSE(e.ensureReady(identity));
-  EXPECT_EQ(e.value("PendingNonce"), "n-1");
-  EXPECT_TRUE(e.http.sentTo("register/n-1").size() == 1u);  // no DELETE of the claim
 }
 
 }  // namespace

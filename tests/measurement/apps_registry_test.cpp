@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/fake_apps_registry.h"
 #include "support/fake_clock.h"
 
 namespace ostrivel {
@@ -12,29 +13,15 @@ using nlohmann::json;
 
 constexpr std::int64_t kHour = 3'600'000;
 
-// Answers lookups from a table the test edits, counting them per key.
-class ScriptedAppsRegistry : public AppsRegistry {
- public:
-  using AppsRegistry::AppsRegistry;
-  AppInfo lookup(const std::string& key) override {
-    ++lookups[key];
-    const auto found = apps.find(key);
-    return found != apps.end() ? found->second : AppInfo{};
-  }
-  std::map<std::string, AppInfo> apps;
-  std::map<std::string, int> lookups;
-};
-
 AppInfo editor(std::string version) {
   return AppInfo{"C:\\Tools\\editor.exe", std::move(version), "Velbrook", "Text editor", "Editor", "editor.exe", 4096};
 }
 
-TEST(AppsRegistry, DescribesNewApplicationsWithTheFieldsItFound) {
+TEST(AppsRegistry, DescribesNewApplicationsThenLooksUpAgainAfterADayAndReportsOnlyChanges) {
   testing::FakeClock clock;
-  ScriptedAppsRegistry registry(clock);
-  registry.apps["editor"] = editor("1.2.0");
-  registry.apps["tool"] = AppInfo{"C:\\tool.exe", "", "", "", "", "", 512};
-
+  testing::FakeAppsRegistry registry(clock);
+  registry.installed["editor"] = editor("1.2.0");
+  registry.installed["tool"] = AppInfo{"C:\\tool.exe", "", "", "", "", "", 512};
   const Data answer = registry.describe({"(short-lived)", "editor", "tool"});
   EXPECT_EQ(answer.name, "apps");
   EXPECT_EQ(answer.payload, (json{{"(short-lived)", json::object()},
@@ -47,19 +34,11 @@ TEST(AppsRegistry, DescribesNewApplicationsWithTheFieldsItFound) {
                                     {"size", 4096},
                                     {"version", "1.2.0"}}},
                                   {"tool", {{"path", "C:\\tool.exe"}, {"size", 512}}}}));
-}
-
-TEST(AppsRegistry, LooksUpAgainAfterADayAndReportsOnlyChanges) {
-  testing::FakeClock clock;
-  ScriptedAppsRegistry registry(clock);
-  registry.apps["editor"] = editor("1.2.0");
-  ASSERT_TRUE(registry.describe({"editor"}).payload.contains("editor"));
 
   // An hour later: not even looked up.
   clock.advance(kHour);
   EXPECT_EQ(registry.describe({"editor"}).payload, json::object());
   EXPECT_EQ(registry.lookups["editor"], 1);
-
   // 25 hours after the report: looked up, unchanged, so not reported but confirmed.
   clock.advance(24 * kHour);
   EXPECT_EQ(registry.describe({"editor"}).payload, json::object());
@@ -67,9 +46,8 @@ TEST(AppsRegistry, LooksUpAgainAfterADayAndReportsOnlyChanges) {
   clock.advance(23 * kHour);
   EXPECT_EQ(registry.describe({"editor"}).payload, json::object());
   EXPECT_EQ(registry.lookups["editor"], 2);  // the confirmation renewed the day
-
   // A new version is reported at the first look a day after the confirmation.
-  registry.apps["editor"] = editor("1.3.0");
+  registry.installed["editor"] = editor("1.3.0");
   clock.advance(2 * kHour);
   EXPECT_EQ(registry.describe({"editor"}).payload["editor"]["version"], "1.3.0");
   EXPECT_EQ(registry.lookups["editor"], 3);
@@ -77,18 +55,17 @@ TEST(AppsRegistry, LooksUpAgainAfterADayAndReportsOnlyChanges) {
 
 TEST(AppsRegistry, SevenDaysWithoutConfirmationOrForgetAllMakeAnApplicationNew) {
   testing::FakeClock clock;
-  ScriptedAppsRegistry registry(clock);
-  registry.apps["editor"] = editor("1.2.0");
+  testing::FakeAppsRegistry registry(clock);
+  registry.installed["editor"] = editor("1.2.0");
   registry.describe({"editor"});
 
   // Not asked about for over a week: forgotten, so described again though nothing changed.
   clock.advance(7 * 24 * kHour + 1);
-  const json answer = registry.describe({"editor"}).payload;
-  EXPECT_EQ(answer["editor"]["version"], "1.2.0");
+  EXPECT_EQ(registry.describe({"editor"}).payload["editor"]["version"], "1.2.0");
 
   // A key found nowhere is remembered empty, then reported once found a day later.
   EXPECT_EQ(registry.describe({"gone"}).payload, (json{{"gone", json::object()}}));
-  registry.apps["gone"] = AppInfo{"C:\\gone.exe", "", "", "", "", "", 1};
+  registry.installed["gone"] = AppInfo{"C:\\gone.exe", "", "", "", "", "", 1};
   clock.advance(2 * kHour);
   EXPECT_EQ(registry.describe({"gone"}).payload, json::object());
   clock.advance(23 * kHour);

@@ -1,9 +1,10 @@
 // The sampling thread over a scripted machine, stepped through its waits.
 #include "measurement/sampler.h"
 
+#include <gtest/gtest.h>
+
 #include <future>
 #include <limits>
-#include <gtest/gtest.h>
 #include <stdexcept>
 
 #include "support/fake_clock.h"
@@ -39,38 +40,58 @@ class SampleSink {
 
 ProcessRecord process(double cpu) { return ProcessRecord{4, "worker.exe", cpu, 1}; }
 
-TEST(Sampler, BaselineThenFirstSampleAfterTheFirstDelayThenOnePerWindow) {
+TEST(Sampler, BaselineThenFirstSampleAfterTheFirstDelayThenOnePerWindowAndAfreshAfterARestart) {
   testing::FakeClock clock;
   testing::StepWait steps;
   testing::FakeSampler sampler(clock, steps.waiter());
-  SampleSink sink;
+  SampleSink first;
   sampler.setProcessorCount(2);
+  sampler.setBusySeconds(100.0);
   sampler.setProcesses({process(0.0)});
   const std::int64_t start = clock.nowMs();
 
-  sampler.start(sink.callback(), 10, 3, 5);
+  sampler.start(first.callback(), 10, 3, 5);
   ASSERT_TRUE(steps.awaitWaits(1));
-  EXPECT_TRUE(sink.samples().empty());
+  EXPECT_TRUE(first.samples().empty());
   EXPECT_EQ(sampler.serviceCalls(), 0u);
 
   clock.advance(3000);
   sampler.setProcesses({process(3.0)});
+  sampler.setBusySeconds(104.5);  // 1.5 s of it in no process that is still there
   ASSERT_TRUE(steps.step());
-  ASSERT_EQ(sink.samples().size(), 1u);
-  EXPECT_EQ(sink.samples()[0]["at"], start + 3000);
-  EXPECT_DOUBLE_EQ(sink.samples()[0]["apps"]["worker"].get<double>(), 50.0);
+  ASSERT_EQ(first.samples().size(), 1u);
+  EXPECT_EQ(first.samples()[0], (nlohmann::json{{"apps", {{"(short-lived)", 25.0}, {"worker", 50.0}}},
+                                                {"at", start + 3000},
+                                                {"services", nlohmann::json::object()}}));
 
   clock.advance(5000);
   ASSERT_TRUE(steps.step());
-  EXPECT_EQ(sink.samples().size(), 1u);
+  EXPECT_EQ(first.samples().size(), 1u);
   clock.advance(5000);
+  sampler.setProcesses({process(5.0)});
   ASSERT_TRUE(steps.step());
-  ASSERT_EQ(sink.samples().size(), 2u);
-  EXPECT_EQ(sink.samples()[1]["at"], start + 13000);
+  ASSERT_EQ(first.samples().size(), 2u);
+  EXPECT_EQ(first.samples()[1]["at"], start + 13000);
   EXPECT_EQ(sampler.serviceCalls(), 2u);
-
+  clock.advance(5000);
+  sampler.setProcesses({process(7.0)});  // half a window measured, then dropped by the stop
+  ASSERT_TRUE(steps.step());
   sampler.stop();
-  EXPECT_EQ(steps.durations(), (std::vector<std::chrono::nanoseconds>{3s, 5s, 5s, 5s}));
+
+  SampleSink second;
+  clock.advance(1000);
+  sampler.setProcesses({process(8.0)});
+  sampler.start(second.callback(), 10, 3, 5);
+  ASSERT_TRUE(steps.awaitWaits(6));
+  EXPECT_TRUE(second.samples().empty());  // a baseline, though the process history is known
+  clock.advance(3000);
+  sampler.setProcesses({process(8.6)});
+  ASSERT_TRUE(steps.step());
+  ASSERT_EQ(second.samples().size(), 1u);
+  EXPECT_DOUBLE_EQ(second.samples()[0]["apps"]["worker"].get<double>(), 10.0);
+  sampler.stop();
+  EXPECT_EQ(first.samples().size(), 2u);
+  EXPECT_EQ(steps.durations(), (std::vector<std::chrono::nanoseconds>{3s, 5s, 5s, 5s, 5s, 3s, 5s}));
 }
 
 TEST(Sampler, StopEndsAPendingWaitAtOnce) {
@@ -83,40 +104,6 @@ TEST(Sampler, StopEndsAPendingWaitAtOnce) {
   auto stopped = std::async(std::launch::async, [&] { sampler.stop(); });
   EXPECT_EQ(stopped.wait_for(60s), std::future_status::ready);
   EXPECT_EQ(sampler.listCalls(), 1u);
-}
-
-TEST(Sampler, StartAfterStopBeginsAfreshWithABaselineTick) {
-  testing::FakeClock clock;
-  testing::StepWait steps;
-  testing::FakeSampler sampler(clock, steps.waiter());
-  SampleSink first;
-  sampler.setProcesses({process(0.0)});
-  sampler.start(first.callback(), 60, 3, 5);
-  ASSERT_TRUE(steps.awaitWaits(1));
-  clock.advance(3000);
-  sampler.setProcesses({process(1.0)});
-  ASSERT_TRUE(steps.step());
-  clock.advance(5000);
-  sampler.setProcesses({process(5.0)});  // half a window measured, then dropped by the stop
-  ASSERT_TRUE(steps.step());
-  sampler.stop();
-  ASSERT_EQ(first.samples().size(), 1u);
-
-  SampleSink second;
-  sampler.setProcesses({process(6.0)});
-  clock.advance(1000);
-  sampler.start(second.callback(), 60, 3, 5);
-  ASSERT_TRUE(steps.awaitWaits(4));
-  EXPECT_TRUE(second.samples().empty());  // a baseline, though the process history is known
-  clock.advance(3000);
-  sampler.setProcesses({process(6.3)});
-  ASSERT_TRUE(steps.step());
-  ASSERT_EQ(second.samples().size(), 1u);
-  EXPECT_DOUBLE_EQ(second.samples()[0]["apps"]["worker"].get<double>(), 10.0);
-  sampler.stop();
-
-  EXPECT_EQ(steps.durations(), (std::vector<std::chrono::nanoseconds>{3s, 5s, 5s, 3s, 5s}));
-  EXPECT_EQ(first.samples().size(), 1u);
 }
 
 TEST(Sampler, FailuresOfTheReceiverOrOfASnapshotLeaveTheThreadRunning) {

@@ -15,10 +15,19 @@ nlohmann::json sample(std::int64_t at, double chrome, double dnscache = 0.5) {
   return {{"at", at}, {"apps", {{"chrome", chrome}}}, {"services", {{"Dnscache", dnscache}}}};
 }
 
-TEST(BucketAccumulator, ClosesABucketOnlyWithTheFirstSampleOfAnother) {
+TEST(BucketAccumulator, ClosesABucketOnlyWithASampleOfAnotherOrByCloseNow) {
   BucketAccumulator buckets(10);
+  EXPECT_EQ(buckets.snapshot(), std::nullopt);
+  EXPECT_EQ(buckets.closeNow(), std::nullopt);
   EXPECT_EQ(buckets.merge(sample(kNoon + 30000, 2.0)), std::nullopt);
   EXPECT_EQ(buckets.merge(sample(kNoon + 10 * kMinute - 1, 4.0)), std::nullopt);  // 12:09:59.999
+  // A snapshot ends a millisecond after the last sample and leaves the bucket open.
+  for (int look = 0; look < 2; ++look) {
+    const auto partial = buckets.snapshot();
+    ASSERT_TRUE(partial);
+    EXPECT_EQ(partial->end, kNoon + 10 * kMinute);
+    EXPECT_EQ(partial->samples, 2);
+  }
 
   const auto closed = buckets.merge(sample(kNoon + 10 * kMinute, 8.0));  // 12:10:00.000
   ASSERT_TRUE(closed);
@@ -28,59 +37,33 @@ TEST(BucketAccumulator, ClosesABucketOnlyWithTheFirstSampleOfAnother) {
   EXPECT_DOUBLE_EQ(closed->apps.at("chrome"), 3.0);
   EXPECT_DOUBLE_EQ(closed->services.at("Dnscache"), 0.5);
 
-  const auto open = buckets.snapshot();
-  ASSERT_TRUE(open);
-  EXPECT_EQ(open->start, kNoon + 10 * kMinute);
-  EXPECT_EQ(open->samples, 1);
-  EXPECT_DOUBLE_EQ(open->apps.at("chrome"), 8.0);
-}
+  // closeNow ends the open bucket at its last sample; the next sample opens a fresh one, even
+  // one of the same ten minutes.
+  buckets.merge(sample(kNoon + 12 * kMinute, 10.0));
+  const auto flushed = buckets.closeNow();
+  ASSERT_TRUE(flushed);
+  EXPECT_EQ(flushed->start, kNoon + 10 * kMinute);
+  EXPECT_EQ(flushed->end, kNoon + 12 * kMinute);
+  EXPECT_EQ(flushed->samples, 2);
+  EXPECT_DOUBLE_EQ(flushed->apps.at("chrome"), 9.0);
+  EXPECT_EQ(buckets.snapshot(), std::nullopt);
+  EXPECT_EQ(buckets.closeNow(), std::nullopt);
+  buckets.merge(sample(kNoon + 13 * kMinute, 1.0));
+  buckets.merge(sample(kNoon + 14 * kMinute, 3.0));
+  EXPECT_EQ(buckets.snapshot()->samples, 2);
 
-TEST(BucketAccumulator, AClockSetBackClosesTheOpenBucketAndOpensTheEarlierOne) {
-  BucketAccumulator buckets(10);
-  buckets.merge(sample(kNoon + 12 * kMinute, 1.0));
-  buckets.merge(sample(kNoon + 13 * kMinute, 3.0));
-
-  const auto closed = buckets.merge(sample(kNoon + 3 * kMinute, 5.0));
-  ASSERT_TRUE(closed);
-  EXPECT_EQ(closed->start, kNoon + 10 * kMinute);
-  EXPECT_EQ(closed->end, kNoon + 20 * kMinute);
-  EXPECT_EQ(closed->samples, 2);
-  EXPECT_DOUBLE_EQ(closed->apps.at("chrome"), 2.0);
-
+  // A clock set back closes the open bucket and opens the earlier one.
+  const auto setBack = buckets.merge(sample(kNoon + 3 * kMinute, 5.0));
+  ASSERT_TRUE(setBack);
+  EXPECT_EQ(setBack->start, kNoon + 10 * kMinute);
+  EXPECT_EQ(setBack->end, kNoon + 20 * kMinute);
+  EXPECT_EQ(setBack->samples, 2);
+  EXPECT_DOUBLE_EQ(setBack->apps.at("chrome"), 2.0);
   const auto reopened = buckets.closeNow();
   ASSERT_TRUE(reopened);
   EXPECT_EQ(reopened->start, kNoon);
   EXPECT_EQ(reopened->end, kNoon + 3 * kMinute);
   EXPECT_EQ(reopened->samples, 1);
-}
-
-TEST(BucketAccumulator, SnapshotLeavesTheBucketOpenAndCloseNowEndsAtTheLastSample) {
-  BucketAccumulator buckets(10);
-  EXPECT_EQ(buckets.snapshot(), std::nullopt);
-  EXPECT_EQ(buckets.closeNow(), std::nullopt);
-
-  buckets.merge(sample(kNoon + kMinute, 1.0));
-  buckets.merge(sample(kNoon + 2 * kMinute, 2.0));
-  const auto partial = buckets.snapshot();
-  ASSERT_TRUE(partial);
-  EXPECT_EQ(partial->end, kNoon + 2 * kMinute + 1);
-  EXPECT_EQ(partial->samples, 2);
-  EXPECT_EQ(buckets.snapshot()->samples, 2);  // unchanged by being looked at
-
-  buckets.merge(sample(kNoon + 3 * kMinute, 6.0));
-  const auto closed = buckets.closeNow();
-  ASSERT_TRUE(closed);
-  EXPECT_EQ(closed->start, kNoon);
-  EXPECT_EQ(closed->end, kNoon + 3 * kMinute);
-  EXPECT_EQ(closed->samples, 3);
-  EXPECT_DOUBLE_EQ(closed->apps.at("chrome"), 3.0);
-  EXPECT_EQ(buckets.snapshot(), std::nullopt);
-  EXPECT_EQ(buckets.closeNow(), std::nullopt);
-
-  // The next sample opens a fresh bucket, even one of the same ten minutes.
-  buckets.merge(sample(kNoon + 4 * kMinute, 9.0));
-  EXPECT_EQ(buckets.snapshot()->samples, 1);
-  EXPECT_DOUBLE_EQ(buckets.snapshot()->apps.at("chrome"), 9.0);
 }
 
 TEST(BucketAccumulator, AveragesOverEverySampleAndCountsSamplesWithoutSharesOrTime) {

@@ -4,6 +4,7 @@
 #include "records/bucket_accumulator.h"
 #include "records/record_builders.h"
 #include "records/record_writer.h"
+#include "records/time_keys.h"
 #include "support/in_memory_file_system.h"
 
 namespace ostrivel {
@@ -55,6 +56,9 @@ TEST(OutboxRecords, TenSamplesClosedAtTenPastBecomeTheDaysFile) {
 }
 
 TEST(OutboxRecords, PartialAndFinalRecordsOfOneBucketAreNamedByTheirEnds) {
+  // Keys are UTC texts of millisecond times truncated towards zero, -1 ms still in the epoch.
+  EXPECT_EQ(minuteKey(1767614999999), "202601051209");
+  EXPECT_EQ(minuteKey(-1), "197001010000");
   BucketAccumulator buckets(10);
   buckets.merge({{"at", kNoon + 3 * kMinute + 500}});
   EXPECT_EQ(buildDaysRecord(*buckets.snapshot(), 0).name, "days202601051203");
@@ -113,20 +117,18 @@ TEST(OutboxRecords, EventsRecordIsFiledUnderTheEventsUtcDayAndSequence) {
   EXPECT_EQ(buildEventsRecord({{"kind", "logon"}}, 0, 1).name, "events19700101000001");
   EXPECT_EQ(buildEventsRecord({{"at", "yesterday"}, {"kind", "logon"}}, 0, 1234567).name, "events197001011234567");
   EXPECT_EQ(buildEventsRecord({{"at", 1767571200000.0}, {"kind", "lock"}}, 0, 0).payload["date"], "19700101");
-  EXPECT_EQ(buildEventsRecord({{"at", static_cast<std::uint64_t>(1767571200000)}}, 0, 9).name,
-            "events20260105000009");
+  EXPECT_EQ(buildEventsRecord({{"at", static_cast<std::uint64_t>(1767571200000)}}, 0, 9).name, "events20260105000009");
 }
 
-TEST(OutboxRecords, RoundsSharesToFourDecimalsHalvesAwayFromZero) {
-  BucketRecord record{kNoon, kNoon + 10 * kMinute, 1, {{"a", 3.14159}, {"b", 0.00004}, {"c", 1.03125}, {"d", -1.03125}},
-                      {{"s", 12.0}}};
+TEST(OutboxRecords, RoundsSharesToFourDecimalsHalvesAwayFromZeroAndReplacesBytesThatAreNotUtf8) {
+  BucketRecord record{
+      kNoon, kNoon + 10 * kMinute, 1, {{"a", 3.14159}, {"b", 0.00004}, {"c", 1.03125}, {"d", -1.03125}}, {{"s", 12.0}}};
   EXPECT_EQ(serialiseRecord(buildDaysRecord(record, 0).payload["apps"]),
             "{\n\t\"a\": 3.1416,\n\t\"b\": 0.0,\n\t\"c\": 1.0313,\n\t\"d\": -1.0313\n}");
   EXPECT_EQ(buildDaysRecord(record, 0).payload["services"].dump(), "{\"s\":12.0}");
-}
 
-TEST(OutboxRecords, WritesAKeyThatIsNotUtf8WithReplacementCharacters) {
-  BucketRecord record{kNoon, kNoon + 10 * kMinute, 1, {{"caf\xE9", 1.0}, {"ok\xC3", 2.0}}, {}};
+  record.apps = {{"caf\xE9", 1.0}, {"ok\xC3", 2.0}};
+  record.services = {};
   const std::string text = serialiseRecord(buildDaysRecord(record, 0).payload);
   EXPECT_NE(text.find("\"caf\xEF\xBF\xBD\": 1.0"), std::string::npos) << text;
   EXPECT_NE(text.find("\"ok\xEF\xBF\xBD\": 2.0"), std::string::npos) << text;

@@ -17,6 +17,7 @@
 #include "support/in_memory_registry.h"
 #include "support/recording_logger.h"
 #include "support/scripted_http_request.h"
+#include "support/uploader_waits.h"
 
 namespace ostrivel {
 namespace {
@@ -27,36 +28,7 @@ const std::string kData = "C:\\ProgramData\\Ostrivel";
 const std::string kOutbox = kData + "\\outbox";
 constexpr std::int64_t kNoon = 1767614400000;  // 2026-01-05T12:00:00Z
 constexpr std::int64_t kMinute = 60000;
-
-// Waits that take no real time: a back-off holds the uploader until it is stopped (uploads
-// are failing for as long as the test looks), the wait between passes lasts until a wake.
-class UploaderWaits {
- public:
-  UploaderWaitFunction function() {
-    return [this](UploaderWait kind, std::int32_t, std::unique_lock<std::mutex>& lock,
-                  std::condition_variable_any& condition, std::stop_token stop, const std::function<bool()>& woken) {
-      if (kind == UploaderWait::backOff) {
-        {
-          std::lock_guard own(mutex);
-          ++backOffs;
-        }
-        changed.notify_all();
-        condition.wait(lock, stop, [] { return false; });
-        return;
-      }
-      condition.wait(lock, stop, woken);
-    };
-  }
-  bool awaitBackOff() {
-    std::unique_lock own(mutex);
-    return changed.wait_for(own, std::chrono::seconds(20), [this] { return backOffs > 0; });
-  }
-
- private:
-  std::mutex mutex;
-  std::condition_variable changed;
-  int backOffs = 0;
-};
+using Names = std::vector<std::string>;
 
 struct Pipeline {
   FakeClock clock{kNoon, 60};
@@ -68,46 +40,67 @@ struct Pipeline {
   ApiClient api{http, identity, log};
   AgentStateStore state{registry};
   IdentityStore identities{files, registry, kData};
-  Initializer initializer{log, registry, identities, api, "PC", "2026.1.0.10", "Windows", 10,
-                          [](std::int32_t, std::stop_token) {}};
+  Initializer initializer{
+      log, registry, identities, api, "PC", "2026.1.0.10", "Windows", 10, [](std::int32_t, std::stop_token) {}};
   RetrySchedule retry;
   UploaderWaits waits;
   FileUploader uploader{api, files, state, retry, log, clock, 60, waits.function()};
   FakeEvents events{clock};
   FakeSampler sampler{clock};
   FakeAppsRegistry catalogue{clock};
-  OstrivelService service{log,   events,   sampler, files, catalogue, clock, state, initializer,
-                          uploader, identity, kData,  60};
+  OstrivelService service{log,   events,      sampler,  files,    catalogue, clock,
+                          state, initializer, uploader, identity, kData,     60};
 
   void sample(std::int64_t at, double chrome) {
-    service.onSample(Data({{"at", at}, {"apps", {{"chrome", chrome}}}, {"services", nlohmann::json::object()}},
-                          "sample"));
+    service.onSample(
+        Data({{"at", at}, {"apps", {{"chrome", chrome}}}, {"services", nlohmann::json::object()}}, "sample"));
   }
-  void event(std::int64_t at, const std::string& kind) {
-    service.onEvent(Data({{"at", at}, {"kind", kind}}, "event"));
-  }
+  void event(std::int64_t at, const std::string& kind) { service.onEvent(Data({{"at", at}, {"kind", kind}}, "event")); }
   nlohmann::json record(const std::string& name) {
     const auto text = files.peek(kOutbox + "\\" + name);
     return text ? nlohmann::json::parse(*text) : nlohmann::json();
   }
-  std::vector<std::string> outbox() { return files.names(kOutbox); }
+  Names outbox(const std::string& prefix = {}) {
+    Names out;
+    for (const auto& name : files.names(kOutbox)) {
+      if (name.rfind(prefix, 0) == 0) {
+        out.push_back(name);
+      }
+    }
+    return out;
+  }
 };
 
-TEST(OstrivelService, WritesAClosedBucketAtOnceWithItsAppsRecord) {
+TEST(OstrivelService, WritesABucketWhenASampleOfTheNextClosesItOrASuspendFlushesIt) {
   Pipeline p;
   p.registry.seed("parameters", "CadenceMinutes", "10");
   p.catalogue.installed["chrome"] = AppInfo{"C:\\chrome.exe", "120.0", "Google", "", "", "", 42};
   p.sample(kNoon + 9 * kMinute + 30000, 3.0);  // 12:09:30
   EXPECT_TRUE(p.outbox().empty());
-  p.sample(kNoon + 10 * kMinute + 5000, 5.0);  // 12:10:05 closes the 12:00 bucket
-  EXPECT_EQ(p.outbox(), (std::vector<std::string>{"apps202601051200.json", "days202601051210.json"}));
-
+  p.sample(kNoon + 10 * kMinute + 5000, 5.0);  // 12:10:05 closes the 12:00 bucket at once
+  EXPECT_EQ(p.outbox(), (Names{"apps202601051200.json", "days202601051210.json"}));
   const auto days = p.record("days202601051210.json");
   EXPECT_EQ(days["start"], kNoon);
   EXPECT_EQ(days["end"], kNoon + 10 * kMinute);
   EXPECT_EQ(days["samples"], 1);
   EXPECT_EQ(days["apps"]["chrome"], 3.0);
   EXPECT_EQ(days["tz"], 60);
+
+  // A suspend ends the open bucket at its last sample.
+  p.sample(kNoon + 11 * kMinute, 7.0);
+  p.event(kNoon + 11 * kMinute + 10000, "suspend");
+  EXPECT_EQ(p.record("days202601051211.json")["end"], kNoon + 11 * kMinute);
+  EXPECT_EQ(p.record("days202601051211.json")["apps"]["chrome"], 6.0);
+  const auto suspend = p.record("events20260105000001.json");
+  EXPECT_EQ(suspend["events"][0]["kind"], "suspend");
+  EXPECT_EQ(suspend["tz"], 60);
+  // After resume the next sample opens a fresh bucket at the same aligned start.
+  p.sample(kNoon + 18 * kMinute, 6.0);
+  p.event(kNoon + 18 * kMinute + 1000, "suspend");
+  EXPECT_EQ(p.record("days202601051218.json")["samples"], 1);
+  EXPECT_EQ(p.record("days202601051218.json")["start"], kNoon + 10 * kMinute);
+  // Chrome was described once; later buckets add no empty apps record over it.
+  EXPECT_EQ(p.outbox("apps"), (Names{"apps202601051200.json"}));
   EXPECT_EQ(p.record("apps202601051200.json")["apps"]["chrome"]["path"], "C:\\chrome.exe");
 }
 
@@ -125,38 +118,15 @@ TEST(OstrivelService, WritesPartialRecordsAtTheCadenceOnlyWhileUploadsSucceed) {
       p.sample(kNoon + i * kMinute + 30000, 1.0);  // 12:00:30 ... 12:09:30, one bucket
     }
     p.uploader.stop();
-    std::vector<std::string> days;
-    for (const auto& name : p.outbox()) {
-      if (name.rfind("days20260105", 0) == 0) {
-        days.push_back(name);
-      }
-    }
     if (uploadsFail) {
-      EXPECT_TRUE(days.empty());
-    } else {
-      // After the fifth and the tenth sample, each ending a millisecond after its last sample.
-      EXPECT_EQ(days, (std::vector<std::string>{"days202601051204.json", "days202601051209.json"}));
-      EXPECT_EQ(p.record("days202601051204.json")["end"], kNoon + 4 * kMinute + 30001);
-      EXPECT_EQ(p.record("days202601051209.json")["samples"], 10);
+      EXPECT_TRUE(p.outbox("days20260105").empty());
+      continue;
     }
+    // After the fifth and the tenth sample, each ending a millisecond after its last sample.
+    EXPECT_EQ(p.outbox("days20260105"), (Names{"days202601051204.json", "days202601051209.json"}));
+    EXPECT_EQ(p.record("days202601051204.json")["end"], kNoon + 4 * kMinute + 30001);
+    EXPECT_EQ(p.record("days202601051209.json")["samples"], 10);
   }
-}
-
-TEST(OstrivelService, ASuspendEventFlushesTheOpenBucketAtItsLastSample) {
-  Pipeline p;
-  p.registry.seed("parameters", "CadenceMinutes", "10");
-  p.sample(kNoon + 1 * kMinute, 2.0);
-  p.sample(kNoon + 2 * kMinute, 4.0);
-  p.event(kNoon + 2 * kMinute + 10000, "suspend");
-  EXPECT_EQ(p.record("days202601051202.json")["end"], kNoon + 2 * kMinute);
-  EXPECT_EQ(p.record("days202601051202.json")["apps"]["chrome"], 3.0);
-  EXPECT_EQ(p.record("events20260105000001.json")["events"][0]["kind"], "suspend");
-
-  // After resume the next sample opens a fresh bucket at the same aligned start.
-  p.sample(kNoon + 8 * kMinute, 6.0);
-  p.event(kNoon + 8 * kMinute + 1000, "suspend");
-  EXPECT_EQ(p.record("days202601051208.json")["samples"], 1);
-  EXPECT_EQ(p.record("days202601051208.json")["start"], kNoon);
 }
 
 TEST(OstrivelService, NumbersEventsPerDayKeepingFourDaysButNeverTheCurrentOne) {
@@ -169,11 +139,10 @@ TEST(OstrivelService, NumbersEventsPerDayKeepingFourDaysButNeverTheCurrentOne) {
   p.event(kNoon, "shutdown");               // 5 January was forgotten: numbered from 1 again
   p.event(kNoon - 3 * kDay, "boot");        // older than all kept days, yet kept while current
   p.event(kNoon - 3 * kDay + 1, "resume");
-  const auto names = p.outbox();
-  for (const char* expected : {"events20260109000002.json", "events20260102000001.json",
-                               "events20260102000002.json"}) {
-    EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
-  }
+  EXPECT_EQ(p.outbox("events"),
+            (Names{"events20260102000001.json", "events20260102000002.json", "events20260105000001.json",
+                   "events20260106000001.json", "events20260107000001.json", "events20260108000001.json",
+                   "events20260109000001.json", "events20260109000002.json"}));
   EXPECT_EQ(p.record("events20260105000001.json")["events"][0]["kind"], "shutdown");
 
   // An event without an integer time is filed under the epoch's day.
@@ -190,7 +159,7 @@ TEST(OstrivelService, WarnsWhenTheOutboxCannotBeWrittenAndGoesOn) {
   EXPECT_TRUE(p.log.contains("[service] days202601051200 not queued, the outbox write failed"));
   p.files.setFault(nullptr);
   p.event(kNoon, "boot");
-  EXPECT_EQ(p.outbox(), (std::vector<std::string>{"events20260105000002.json"}));
+  EXPECT_EQ(p.outbox(), (Names{"events20260105000002.json"}));
 }
 
 TEST(OstrivelService, DropsSessionChangesBeyondTheQueueLimit) {

@@ -1,8 +1,9 @@
 // The service host's reports, watcher timing and control handling, without a service manager.
 #include "service/service_host.h"
 
-#include <condition_variable>
 #include <gtest/gtest.h>
+
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -75,12 +76,31 @@ TEST(ServiceHost, ReportsRunningWithItsControlsThenStoppedAfterTheStop) {
   EXPECT_TRUE(host.stopToken().stop_requested());
 }
 
-TEST(ServiceHost, RepeatsStopPendingEveryFiveSecondsWhileAStopTakesLong) {
+TEST(ServiceHost, PassesSessionAndPowerControlsOnAndRepeatsStopPendingEveryFiveSecondsAfterAShutdown) {
   RecordingReporter reporter;
   ServiceHost host(reporter);
+  FakePipeline pipeline;
+  for (std::uint32_t type : {scm::kSessionLock, 3u /* remote connect */, scm::kSessionUnlock, 1u /* console connect */,
+                             scm::kSessionLogon, scm::kSessionLogoff}) {
+    EXPECT_EQ(host.handleControl(scm::kControlSessionChange, type, &pipeline), scm::kNoError);
+  }
+  EXPECT_EQ(pipeline.names, (std::vector<std::string>{"lock", "unlock", "logon", "logoff"}));
+  EXPECT_EQ(host.handleControl(scm::kControlPowerEvent, 18 /* resume */, &pipeline), scm::kNoError);
+  EXPECT_EQ(pipeline.suspends, 0);
+  EXPECT_EQ(host.handleControl(scm::kControlPowerEvent, scm::kPowerSuspend, &pipeline), scm::kNoError);
+  EXPECT_EQ(pipeline.suspends, 1);
+  EXPECT_EQ(host.handleControl(scm::kControlInterrogate, 0, &pipeline), scm::kNoError);
+  EXPECT_EQ(host.handleControl(scm::kControlPause, 0, &pipeline), scm::kCallNotImplemented);
+  // Before the pipeline is published, and when it throws, the handler still answers.
+  EXPECT_EQ(host.handleControl(scm::kControlSessionChange, scm::kSessionLock, nullptr), scm::kNoError);
+  pipeline.throwing = true;
+  EXPECT_EQ(host.handleControl(scm::kControlSessionChange, scm::kSessionLock, &pipeline), scm::kNoError);
   for (int tick = 0; tick < 20; ++tick) {
     host.watcherTick();  // running normally: nothing to report
   }
+  EXPECT_TRUE(reporter.all().empty());
+  EXPECT_FALSE(host.stopToken().stop_requested());
+
   host.handleControl(scm::kControlShutdown, 0, nullptr);
   EXPECT_TRUE(host.stopToken().stop_requested());
   for (int tick = 0; tick < 24; ++tick) {  // 12 s of stopping, a tick every 500 ms
@@ -97,38 +117,10 @@ TEST(ServiceHost, RepeatsStopPendingEveryFiveSecondsWhileAStopTakesLong) {
   }
 }
 
-TEST(ServiceHost, HandlesSessionPowerAndUnknownControls) {
-  RecordingReporter reporter;
-  ServiceHost host(reporter);
-  FakePipeline pipeline;
-  for (std::uint32_t type : {scm::kSessionLock, 3u /* remote connect */, scm::kSessionUnlock, 1u /* console connect */,
-                             scm::kSessionLogon, scm::kSessionLogoff}) {
-    EXPECT_EQ(host.handleControl(scm::kControlSessionChange, type, &pipeline), scm::kNoError);
-  }
-  EXPECT_EQ(pipeline.names, (std::vector<std::string>{"lock", "unlock", "logon", "logoff"}));
-
-  EXPECT_EQ(host.handleControl(scm::kControlPowerEvent, 18 /* resume */, &pipeline), scm::kNoError);
-  EXPECT_EQ(pipeline.suspends, 0);
-  EXPECT_EQ(host.handleControl(scm::kControlPowerEvent, scm::kPowerSuspend, &pipeline), scm::kNoError);
-  EXPECT_EQ(pipeline.suspends, 1);
-
-  EXPECT_EQ(host.handleControl(scm::kControlInterrogate, 0, &pipeline), scm::kNoError);
-  EXPECT_EQ(host.handleControl(scm::kControlPause, 0, &pipeline), scm::kCallNotImplemented);
-  EXPECT_TRUE(reporter.all().empty());
-  EXPECT_FALSE(host.stopToken().stop_requested());
-
-  // Before the pipeline is published, and when it throws, the handler still answers.
-  EXPECT_EQ(host.handleControl(scm::kControlSessionChange, scm::kSessionLock, nullptr), scm::kNoError);
-  pipeline.throwing = true;
-  EXPECT_EQ(host.handleControl(scm::kControlSessionChange, scm::kSessionLock, &pipeline), scm::kNoError);
-}
-
 TEST(ServiceHost, ConsoleStopsOnCtrlCBreakAndCloseOnly) {
-  EXPECT_TRUE(consoleEventStops(scm::kConsoleCtrlC));
-  EXPECT_TRUE(consoleEventStops(scm::kConsoleCtrlBreak));
-  EXPECT_TRUE(consoleEventStops(scm::kConsoleClose));
-  EXPECT_FALSE(consoleEventStops(5));  // logoff: "-run" goes on
-  EXPECT_FALSE(consoleEventStops(6));  // shutdown
+  for (std::uint32_t event = 0; event <= 6; ++event) {  // 5 logoff and 6 shutdown: "-run" goes on
+    EXPECT_EQ(consoleEventStops(event), event <= scm::kConsoleClose) << event;
+  }
 }
 
 }  // namespace

@@ -13,10 +13,10 @@ class FakeAppsRegistry : public AppsRegistry {
   using AppsRegistry::AppsRegistry;
 
   std::map<std::string, AppInfo> installed;
-  int lookups = 0;
+  std::map<std::string, int> lookups;  // per key
 
   AppInfo lookup(const std::string& key) override {
-    ++lookups;
+    ++lookups[key];
     const auto found = installed.find(key);
     return found == installed.end() ? AppInfo{} : found->second;
   }

@@ -16,7 +16,6 @@ class FakeClock : public Clock {
 
   void set(std::int64_t ms) { now = ms; }
   void advance(std::int64_t ms) { now += ms; }
-  void setOffset(std::int32_t minutes) { offset = minutes; }
 
   std::int64_t nowMs() const override { return now; }
   std::string utcStamp() const override { return formatUtcStamp(utcOrEpoch(secondsOf(now))); }

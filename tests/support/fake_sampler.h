@@ -13,7 +13,7 @@
 
 namespace ostrivel::testing {
 
-// Scripted processes, services, processors and busy time, with counts of what was asked.
+// Scripted processes, processors and busy time, no services, with counts of what was asked.
 class FakeSampler : public Sampler {
  public:
   explicit FakeSampler(const Clock& clock, Wait wait = {}) : Sampler(clock, std::move(wait)) {}
@@ -23,10 +23,6 @@ class FakeSampler : public Sampler {
   void setProcesses(std::vector<ProcessRecord> processes) {
     std::lock_guard lock(mutex);
     snapshot = std::move(processes);
-  }
-  void setServices(ServiceMap map) {
-    std::lock_guard lock(mutex);
-    services = std::move(map);
   }
   void setProcessorCount(std::uint32_t count) {
     std::lock_guard lock(mutex);
@@ -68,7 +64,7 @@ class FakeSampler : public Sampler {
   ServiceMap serviceProcesses() override {
     std::lock_guard lock(mutex);
     ++serviceLists;
-    return services;
+    return {};
   }
   std::uint32_t processorCount() override {
     std::lock_guard lock(mutex);
@@ -83,7 +79,6 @@ class FakeSampler : public Sampler {
   mutable std::mutex mutex;
   std::condition_variable changed;
   std::vector<ProcessRecord> snapshot;
-  ServiceMap services;
   std::uint32_t cpus = 1;
   double busy = 0.0;
   bool failList = false;

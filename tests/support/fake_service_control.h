@@ -35,10 +35,6 @@ class FakeServiceControl : public ServiceControl {
     std::lock_guard lock(mutex);
     return called;
   }
-  void clearCalls() {
-    std::lock_guard lock(mutex);
-    called.clear();
-  }
 
   bool isInstalled() override {
     std::lock_guard lock(mutex);

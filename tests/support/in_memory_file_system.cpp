@@ -20,24 +20,6 @@ std::string InMemoryFileSystem::folderOf(const std::string& path) {
 
 bool InMemoryFileSystem::failing(FsOp op, const std::string& path) const { return fault && fault(op, path); }
 
-void InMemoryFileSystem::changed(const std::string& directory) {
-  std::vector<std::function<void()>> callbacks;
-  {
-    std::lock_guard lock(mutex);
-    if (!notifyOnChange) {
-      return;
-    }
-    for (const auto& [watched, callback] : watchers) {
-      if (watched == directory) {
-        callbacks.push_back(callback);
-      }
-    }
-  }
-  for (const auto& callback : callbacks) {
-    callback();
-  }
-}
-
 void InMemoryFileSystem::watch(const std::string& directory, std::function<void()> callback) {
   ensureDirectory(directory);
   std::lock_guard lock(mutex);
@@ -62,14 +44,11 @@ bool InMemoryFileSystem::ensureDirectory(const std::string& directory) {
 }
 
 bool InMemoryFileSystem::writeAtomic(const std::string& path, const std::string& content) {
-  {
-    std::lock_guard lock(mutex);
-    if (failing(FsOp::writeAtomic, path) || directories.count(folderOf(path)) == 0) {
-      return false;
-    }
-    files[path] = content;
+  std::lock_guard lock(mutex);
+  if (failing(FsOp::writeAtomic, path) || directories.count(folderOf(path)) == 0) {
+    return false;
   }
-  changed(folderOf(path));
+  files[path] = content;
   return true;
 }
 
@@ -83,29 +62,19 @@ std::optional<std::string> InMemoryFileSystem::read(const std::string& path) {
 }
 
 bool InMemoryFileSystem::remove(const std::string& path) {
-  {
-    std::lock_guard lock(mutex);
-    if (failing(FsOp::remove, path) || files.erase(path) == 0) {
-      return false;
-    }
-  }
-  changed(folderOf(path));
-  return true;
+  std::lock_guard lock(mutex);
+  return !failing(FsOp::remove, path) && files.erase(path) > 0;
 }
 
 bool InMemoryFileSystem::move(const std::string& from, const std::string& to) {
-  {
-    std::lock_guard lock(mutex);
-    const auto file = files.find(from);
-    if (failing(FsOp::move, from) || file == files.end() || directories.count(folderOf(to)) == 0) {
-      return false;
-    }
-    std::string content = std::move(file->second);
-    files.erase(file);
-    files[to] = std::move(content);
+  std::lock_guard lock(mutex);
+  const auto file = files.find(from);
+  if (failing(FsOp::move, from) || file == files.end() || directories.count(folderOf(to)) == 0) {
+    return false;
   }
-  changed(folderOf(from));
-  changed(folderOf(to));
+  std::string content = std::move(file->second);
+  files.erase(file);
+  files[to] = std::move(content);
   return true;
 }
 
@@ -163,11 +132,6 @@ std::vector<std::string> InMemoryFileSystem::names(const std::string& directory)
 void InMemoryFileSystem::setFault(Fault faultIn) {
   std::lock_guard lock(mutex);
   fault = std::move(faultIn);
-}
-
-void InMemoryFileSystem::setNotifyOnChange(bool notify) {
-  std::lock_guard lock(mutex);
-  notifyOnChange = notify;
 }
 
 void InMemoryFileSystem::fireWatch() {

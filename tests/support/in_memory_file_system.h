@@ -40,8 +40,6 @@ class InMemoryFileSystem : public FileSystem {
 
   // Returning true from the fault makes that operation fail; moves are asked with their source.
   void setFault(Fault fault);
-  // Calls the watch callbacks of the folder on every change in it (outside the lock).
-  void setNotifyOnChange(bool notify);
   // Calls every watch callback, as a change notification would.
   void fireWatch();
   bool watching() const;
@@ -50,14 +48,12 @@ class InMemoryFileSystem : public FileSystem {
   static std::string folderOf(const std::string& path);
   static std::string trimmed(const std::string& directory);
   bool failing(FsOp op, const std::string& path) const;
-  void changed(const std::string& directory);
 
   mutable std::mutex mutex;
   std::set<std::string> directories;
   std::map<std::string, std::string> files;
   std::vector<std::pair<std::string, std::function<void()>>> watchers;
   Fault fault;
-  bool notifyOnChange = false;
 };
 
 }  // namespace ostrivel::testing

@@ -38,17 +38,9 @@ int InMemoryRegistry::storeCalls() const {
   return calls;
 }
 
-void InMemoryRegistry::failWrites(bool fail) {
-  std::lock_guard lock(mutex);
-  writesFail = fail;
-}
-
 bool InMemoryRegistry::ensureKey(const std::string& scope) {
   std::lock_guard lock(mutex);
   ++calls;
-  if (writesFail && keys.count(scope) == 0) {
-    return false;
-  }
   keys.insert(scope);
   return true;
 }
@@ -64,7 +56,7 @@ std::optional<std::string> InMemoryRegistry::readString(const std::string& scope
 bool InMemoryRegistry::writeString(const std::string& scope, const std::string& name, const std::string& value) {
   std::lock_guard lock(mutex);
   ++calls;
-  if (writesFail || keys.count(scope) == 0) {
+  if (keys.count(scope) == 0) {
     return false;
   }
   store[scope][name] = value;
@@ -74,9 +66,6 @@ bool InMemoryRegistry::writeString(const std::string& scope, const std::string& 
 bool InMemoryRegistry::deleteValue(const std::string& scope, const std::string& name) {
   std::lock_guard lock(mutex);
   ++calls;
-  if (writesFail) {
-    return false;
-  }
   const auto key = store.find(scope);
   return key != store.end() && key->second.erase(name) > 0;
 }

@@ -21,8 +21,6 @@ class InMemoryRegistry : public Registry {
 
   // How many times the store itself (the virtual operations) was reached.
   int storeCalls() const;
-  // Makes every write and key creation fail, as a registry without rights would.
-  void failWrites(bool fail);
 
  protected:
   bool ensureKey(const std::string& scope) override;
@@ -35,7 +33,6 @@ class InMemoryRegistry : public Registry {
   std::set<std::string> keys;
   std::map<std::string, std::map<std::string, std::string>> store;
   int calls = 0;
-  bool writesFail = false;
 };
 
 }  // namespace ostrivel::testing

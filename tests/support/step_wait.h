@@ -28,13 +28,6 @@ class StepWait {
     return [this](std::stop_token stop, std::chrono::nanoseconds duration) { (*this)(stop, duration); };
   }
 
-  // Lets the pending wait (or the next ones) return.
-  void release(std::size_t steps = 1) {
-    std::lock_guard lock(mutex);
-    released += steps;
-    changed.notify_all();
-  }
-
   // Releases the current wait and blocks until the next one has begun: one turn of the loop.
   bool step() {
     std::size_t next = 0;

@@ -24,11 +24,10 @@ class ChildProcess {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (CreateProcessW(utf8ToWide(path).c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                       flags | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+    if (CreateProcessW(utf8ToWide(path).c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags | CREATE_NO_WINDOW,
+                       nullptr, nullptr, &startup, &info)) {
       process.reset(info.hProcess);
       KernelHandle thread(info.hThread);
-      processId = info.dwProcessId;
     }
   }
   ChildProcess(const ChildProcess&) = delete;
@@ -41,13 +40,11 @@ class ChildProcess {
   }
 
   bool started() const { return static_cast<bool>(process); }
-  DWORD id() const { return processId; }
   const std::string& windowsPath() const { return path; }
 
  private:
   std::string path;
   KernelHandle process;
-  DWORD processId = 0;
 };
 
 }  // namespace ostrivel::testing

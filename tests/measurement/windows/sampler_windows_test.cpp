@@ -1,10 +1,11 @@
 // SamplerWindows against Wine: process lists real and scripted, services, a measured busy window.
 #include "measurement/windows/sampler_windows.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <mutex>
 
 #include "child_process_windows.h"
@@ -40,7 +41,8 @@ TEST(SamplerWindows, ListsTheProcessesServicesAndTimesOfTheMachine) {
   ASSERT_NE(self, nullptr);
   EXPECT_EQ(self->imageName, "measurement_windows_tests.exe");
   EXPECT_GT(self->createTime, 0);
-  EXPECT_TRUE(std::all_of(before.begin(), before.end(), [](const auto& p) { return p.pid != 0 && !p.imageName.empty(); }));
+  EXPECT_TRUE(
+      std::all_of(before.begin(), before.end(), [](const auto& p) { return p.pid != 0 && !p.imageName.empty(); }));
 
   // Spend a little CPU time of our own: the list must show it, under the same creation time.
   const double start = ownCpuSeconds();
@@ -74,58 +76,38 @@ TEST(SamplerWindows, ListsTheProcessesServicesAndTimesOfTheMachine) {
   EXPECT_GE(sampler.systemBusySeconds(), busy);
 }
 
-// Lays out SYSTEM_PROCESS_INFORMATION records as x64 Windows does, names after the fixed part.
-class NativeList {
- public:
-  void add(std::uintptr_t pid, const std::wstring& name, std::uint64_t user, std::uint64_t kernel,
-           std::int64_t created) {
-    records.push_back({pid, name, user, kernel, created});
-  }
-
-  std::size_t bytes() const {
-    std::size_t total = 0;
-    for (const auto& record : records) {
-      total += sizeOf(record);
-    }
-    return total;
-  }
-
-  // Writes the records into a buffer of `size` bytes; `lastNext` replaces the final record's
-  // next-entry offset (0 ends the list as the system does).
-  void writeInto(void* buffer, std::uint32_t size, std::uint32_t lastNext = 0) const {
-    auto* base = static_cast<std::byte*>(buffer);
-    std::memset(base, 0, size);
-    std::size_t offset = 0;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-      const Record& record = records[i];
-      std::byte* at = base + offset;
-      const std::uint32_t next = i + 1 < records.size() ? static_cast<std::uint32_t>(sizeOf(record)) : lastNext;
-      const auto length = static_cast<std::uint16_t>(record.name.size() * 2);
-      const wchar_t* text = record.name.empty() ? nullptr : reinterpret_cast<const wchar_t*>(at + 88);
-      std::memcpy(at + 0, &next, 4);
-      std::memcpy(at + 32, &record.created, 8);
-      std::memcpy(at + 40, &record.user, 8);
-      std::memcpy(at + 48, &record.kernel, 8);
-      std::memcpy(at + 56, &length, 2);
-      std::memcpy(at + 64, &text, 8);
-      std::memcpy(at + 80, &record.pid, 8);
-      std::memcpy(at + 88, record.name.data(), length);
-      offset += sizeOf(record);
-    }
-  }
-
- private:
-  struct Record {
-    std::uintptr_t pid;
-    std::wstring name;
-    std::uint64_t user;
-    std::uint64_t kernel;
-    std::int64_t created;
-  };
-  static std::size_t sizeOf(const Record& record) { return (88 + record.name.size() * 2 + 7) / 8 * 8; }
-
-  std::vector<Record> records;
+// One SYSTEM_PROCESS_INFORMATION record as x64 Windows lays it out, the name after the fixed part.
+struct NativeRecord {
+  std::uintptr_t pid;
+  std::wstring name;
+  std::uint64_t user;
+  std::uint64_t kernel;
+  std::int64_t created;
 };
+using NativeList = std::vector<NativeRecord>;
+
+std::size_t sizeOf(const NativeRecord& record) { return (88 + record.name.size() * 2 + 7) / 8 * 8; }
+
+// Writes the records into a buffer of `size` bytes; `lastNext` replaces the final record's
+// next-entry offset (0 ends the list as the system does).
+void writeInto(const NativeList& records, void* buffer, std::uint32_t size, std::uint32_t lastNext = 0) {
+  auto* at = static_cast<std::byte*>(buffer);
+  std::memset(at, 0, size);
+  for (std::size_t i = 0; i < records.size(); at += sizeOf(records[i++])) {
+    const NativeRecord& record = records[i];
+    const std::uint32_t next = i + 1 < records.size() ? static_cast<std::uint32_t>(sizeOf(record)) : lastNext;
+    const auto length = static_cast<std::uint16_t>(record.name.size() * 2);
+    const wchar_t* text = record.name.empty() ? nullptr : reinterpret_cast<const wchar_t*>(at + 88);
+    std::memcpy(at + 0, &next, 4);
+    std::memcpy(at + 32, &record.created, 8);
+    std::memcpy(at + 40, &record.user, 8);
+    std::memcpy(at + 48, &record.kernel, 8);
+    std::memcpy(at + 56, &length, 2);
+    std::memcpy(at + 64, &text, 8);
+    std::memcpy(at + 80, &record.pid, 8);
+    std::memcpy(at + 88, record.name.data(), length);
+  }
+}
 
 TEST(SamplerWindows, ProcessListGrowsItsBufferOnMismatchAndGivesUpAfterThreeCalls) {
   std::vector<std::byte> buffer(kInitialBuffer);
@@ -140,11 +122,10 @@ TEST(SamplerWindows, ProcessListGrowsItsBufferOnMismatchAndGivesUpAfterThreeCall
   EXPECT_EQ(buffer.size(), 603'000u + 65'536u);  // kept for the next tick
 
   // One mismatch, then the list: the idle process and nameless entries are left out.
-  NativeList list;
-  list.add(0, L"", 0, 500'000'000, 0);
-  list.add(4, L"System", 10'000'000, 20'000'000, 1000);
-  list.add(8, L"", 1, 1, 2000);
-  list.add(1234, L"Microsoft.Photos.exe", 25'000'000, 5'000'000, 133'000'000'000'000'000);
+  const NativeList list{{0, L"", 0, 500'000'000, 0},
+                        {4, L"System", 10'000'000, 20'000'000, 1000},
+                        {8, L"", 1, 1, 2000},
+                        {1234, L"Microsoft.Photos.exe", 25'000'000, 5'000'000, 133'000'000'000'000'000}};
   sizes.clear();
   const auto oneMismatch = [&](void* into, std::uint32_t size, std::uint32_t* returned) {
     sizes.push_back(size);
@@ -152,7 +133,7 @@ TEST(SamplerWindows, ProcessListGrowsItsBufferOnMismatchAndGivesUpAfterThreeCall
     if (size < 900'000) {
       return kMismatch;
     }
-    list.writeInto(into, size);
+    writeInto(list, into, size);
     return 0;
   };
   const auto processes = readProcessList(buffer, oneMismatch);
@@ -169,9 +150,13 @@ TEST(SamplerWindows, ProcessListGrowsItsBufferOnMismatchAndGivesUpAfterThreeCall
   EXPECT_EQ(processes[1].createTime, 133'000'000'000'000'000);
 
   // A next-entry offset that leads past the end of the buffer ends the walk, not the program.
-  std::vector<std::byte> small(list.bytes() + 40);
+  std::size_t bytes = 40;
+  for (const auto& record : list) {
+    bytes += sizeOf(record);
+  }
+  std::vector<std::byte> small(bytes);
   const auto pastTheEnd = [&](void* into, std::uint32_t size, std::uint32_t*) {
-    list.writeInto(into, size, 100);
+    writeInto(list, into, size, 100);
     return 0;
   };
   EXPECT_EQ(readProcessList(small, pastTheEnd).size(), 2u);
