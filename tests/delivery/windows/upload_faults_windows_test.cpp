@@ -6,13 +6,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "delivery/api_client.h"
 #include "delivery/file_uploader.h"
-#include "delivery/retry_schedule.h"
 #include "enrolment/agent_state_store.h"
 #include "infra/clock_system.h"
 #include "infra/windows/file_system_windows.h"
@@ -20,32 +17,17 @@
 #include "support/in_memory_registry.h"
 #include "support/recording_logger.h"
 #include "support/temp_directory.h"
+#include "delivery/windows/live_upload.h"
 
 namespace ostrivel {
 namespace {
 
 using nlohmann::json;
 
-std::string environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
-
-// The real back-off wait with a fixed, short delay: the real table would stretch these runs to
-// hours, and what is under test is that nothing is lost or doubled, not the table.
-class FixedRetry : public RetrySchedule {
- public:
-  explicit FixedRetry(std::int32_t secondsIn) : seconds(secondsIn) {}
-  std::int32_t next() override { return seconds; }
-
- private:
-  std::int32_t seconds;
-};
-
 class UploadFaults : public ::testing::Test {
  protected:
   void SetUp() override {
-    url = environment("OSTRIVEL_TEST_API_URL");
+    url = testing::testEnvironment("OSTRIVEL_TEST_API_URL");
     if (url.empty()) {
       GTEST_SKIP() << "OSTRIVEL_TEST_API_URL is not set: run through upload_faults_test.sh";
     }
@@ -60,26 +42,26 @@ class UploadFaults : public ::testing::Test {
     }
   }
 
-  // Records numbered from..to, named in the order they must arrive.
-  void writeRecords(int from, int to) {
-    for (int n = from; n <= to; ++n) {
-      char name[64];
-      std::snprintf(name, sizeof name, "\\days20260105%04d.json", n);
-      const std::string record = json{{"n", n}, {"kind", "days"}, {"apps", {{"explorer", 0.5}}}}.dump(1, '\t');
-      ASSERT_TRUE(files.writeAtomic(outbox + name, record));
-    }
-  }
+  void writeRecords(int from, int to) { testing::writeRecords(files, outbox, from, to); }
 
   bool waitForDelivered(std::size_t count, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (files.list(history).size() < count) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    return testing::waitForDelivered(files, history, count, limit);
   }
+
+  // The uploader, its client and WinHTTP against the server, backing off retrySeconds each time.
+  struct LiveUploader {
+    LiveUploader(UploadFaults& test, std::int32_t retrySeconds)
+        : http(test.url),
+          api(http, test.identity, test.log),
+          retry(retrySeconds),
+          uploader(api, test.files, test.state, retry, test.log, test.clock, 60) {
+      uploader.start(test.outbox, test.history);
+    }
+    HttpRequestWindows http;
+    ApiClient api;
+    testing::FixedRetry retry;
+    FileUploader uploader;
+  };
 
   void script(const json& answers) {
     HttpRequestWindows admin(url);
@@ -95,36 +77,28 @@ class UploadFaults : public ::testing::Test {
   testing::InMemoryRegistry registry;
   AgentStateStore state{registry};
   ClockSystem clock;
-  Identity identity{environment("OSTRIVEL_TEST_AGENT_ID"), "PC-1", environment("OSTRIVEL_TEST_CREDENTIAL")};
+  Identity identity{testing::testEnvironment("OSTRIVEL_TEST_AGENT_ID"), "PC-1", testing::testEnvironment("OSTRIVEL_TEST_CREDENTIAL")};
 };
 
 TEST_F(UploadFaults, AHundred503sThenRecoveryDeliverEveryFileOnceInOrder) {
   script(json::array({json{{"status", 503}, {"count", 100}}}));
   writeRecords(1, 30);
-  HttpRequestWindows http(url);
-  ApiClient api(http, identity, log);
-  FixedRetry retry(0);
-  FileUploader uploader(api, files, state, retry, log, clock, 60);
-  uploader.start(outbox, history);
+  LiveUploader live(*this, 0);
   ASSERT_TRUE(waitForDelivered(30, std::chrono::seconds(120)));
-  uploader.stop();
+  live.uploader.stop();
 
   EXPECT_TRUE(files.list(outbox).empty());
   EXPECT_EQ(log.count("days202601050001.json -> 503, retry in 0s"), 100u);  // the first file held the queue
   EXPECT_EQ(log.count("-> ok (kept)"), 30u);
-  EXPECT_TRUE(uploader.lastUploadOk());
+  EXPECT_TRUE(live.uploader.lastUploadOk());
 }
 
 // The bash test kills the server once it has stored some of these, and starts it again later.
 TEST_F(UploadFaults, AServerThatStopsAndComesBackLosesNothing) {
   writeRecords(1, 60);
-  HttpRequestWindows http(url);
-  ApiClient api(http, identity, log);
-  FixedRetry retry(1);
-  FileUploader uploader(api, files, state, retry, log, clock, 60);
-  uploader.start(outbox, history);
+  LiveUploader live(*this, 1);
   ASSERT_TRUE(waitForDelivered(60, std::chrono::seconds(180)));
-  uploader.stop();
+  live.uploader.stop();
 
   EXPECT_TRUE(files.list(outbox).empty());
   EXPECT_GE(log.count("-> 0, retry in 1s"), 1u) << "the server was never found gone";
@@ -135,11 +109,7 @@ TEST_F(UploadFaults, AnAnswerWithinTheTimeOutIsTakenALaterOneRetried) {
   // Ten seconds, answered by the server's real handling: stored, and taken by the agent.
   script(json::array({json{{"delayMs", 10000}}}));
   writeRecords(1, 1);
-  HttpRequestWindows http(url);
-  ApiClient api(http, identity, log);
-  FixedRetry retry(0);
-  FileUploader uploader(api, files, state, retry, log, clock, 60);
-  uploader.start(outbox, history);
+  LiveUploader live(*this, 0);
   const auto first = std::chrono::steady_clock::now();
   ASSERT_TRUE(waitForDelivered(1, std::chrono::seconds(60)));
   EXPECT_GE(std::chrono::steady_clock::now() - first, std::chrono::seconds(9));
@@ -151,7 +121,7 @@ TEST_F(UploadFaults, AnAnswerWithinTheTimeOutIsTakenALaterOneRetried) {
   writeRecords(2, 2);
   ASSERT_TRUE(waitForDelivered(2, std::chrono::seconds(90)));
   const auto took = std::chrono::steady_clock::now() - second;
-  uploader.stop();
+  live.uploader.stop();
   EXPECT_GE(took, std::chrono::seconds(15));
   EXPECT_LT(took, std::chrono::seconds(40));
   EXPECT_EQ(log.count("days202601050002.json -> 0, retry in 0s"), 1u);
