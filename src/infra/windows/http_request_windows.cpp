@@ -15,13 +15,7 @@ namespace ostrivel {
 
 namespace {
 
-struct InternetHandleTraits {
-  using Handle = HINTERNET;
-  static Handle invalid() { return nullptr; }
-  static bool isValid(Handle h) { return h != nullptr; }
-  static void close(Handle h) { WinHttpCloseHandle(h); }
-};
-using InternetHandle = ScopedHandle<InternetHandleTraits>;
+using InternetHandle = ScopedHandle<NullHandleTraits<HINTERNET, WinHttpCloseHandle>>;
 
 constexpr int kTimeoutMs = 15000;
 constexpr std::size_t kBodyCap = 1000000;

@@ -52,37 +52,19 @@ struct KernelHandleTraits {
 };
 using KernelHandle = ScopedHandle<KernelHandleTraits>;
 
-struct ServiceHandleTraits {
-  using Handle = SC_HANDLE;
+// The common case: null means "none", and one function releases the handle.
+template <typename H, auto Close>
+struct NullHandleTraits {
+  using Handle = H;
   static Handle invalid() { return nullptr; }
   static bool isValid(Handle h) { return h != nullptr; }
-  static void close(Handle h) { CloseServiceHandle(h); }
+  static void close(Handle h) { Close(h); }
 };
-using ServiceHandle = ScopedHandle<ServiceHandleTraits>;
 
-struct RegistryKeyTraits {
-  using Handle = HKEY;
-  static Handle invalid() { return nullptr; }
-  static bool isValid(Handle h) { return h != nullptr; }
-  static void close(Handle h) { RegCloseKey(h); }
-};
-using RegistryKey = ScopedHandle<RegistryKeyTraits>;
-
-struct EventSourceTraits {
-  using Handle = HANDLE;
-  static Handle invalid() { return nullptr; }
-  static bool isValid(Handle h) { return h != nullptr; }
-  static void close(Handle h) { DeregisterEventSource(h); }
-};
-using EventSourceHandle = ScopedHandle<EventSourceTraits>;
-
+using ServiceHandle = ScopedHandle<NullHandleTraits<SC_HANDLE, CloseServiceHandle>>;
+using RegistryKey = ScopedHandle<NullHandleTraits<HKEY, RegCloseKey>>;
+using EventSourceHandle = ScopedHandle<NullHandleTraits<HANDLE, DeregisterEventSource>>;
 // Memory the API hands out with LocalAlloc (security descriptors, SDDL texts).
-struct LocalMemoryTraits {
-  using Handle = void*;
-  static Handle invalid() { return nullptr; }
-  static bool isValid(Handle h) { return h != nullptr; }
-  static void close(Handle h) { LocalFree(h); }
-};
-using LocalMemory = ScopedHandle<LocalMemoryTraits>;
+using LocalMemory = ScopedHandle<NullHandleTraits<void*, LocalFree>>;
 
 }  // namespace ostrivel

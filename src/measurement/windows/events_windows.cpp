@@ -12,13 +12,7 @@ namespace ostrivel {
 
 namespace {
 
-struct EvtHandleTraits {
-  using Handle = EVT_HANDLE;
-  static Handle invalid() { return nullptr; }
-  static bool isValid(Handle h) { return h != nullptr; }
-  static void close(Handle h) { EvtClose(h); }
-};
-using EvtHandle = ScopedHandle<EvtHandleTraits>;
+using EvtHandle = ScopedHandle<NullHandleTraits<EVT_HANDLE, EvtClose>>;
 
 constexpr auto kPollInterval = std::chrono::seconds(30);
 
