@@ -29,5 +29,21 @@ TEST(ApiAnswers, ReadOnlyMembersOfTheExactTypeFromAnObject) {
   }
 }
 
+TEST(ApiAnswers, AnAnswerNestedTooDeepHasNoMembersAndCrashesNothing) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  for (const std::string& body : {R"({"error":)" + deep + "}", R"({"delete":)" + deep + "}",
+                                  R"({"error":"x","delete":true,"more":)" + deep + "}"}) {
+    EXPECT_EQ(jsonString(body, "error"), "");
+    EXPECT_FALSE(jsonDelete(body));
+  }
+  EXPECT_EQ(jsonString(R"({"more":[[{"a":[[]]}]],"error":"x"})", "error"), "x");
+}
+
+TEST(ApiAnswers, ServerTextForALogLineIsShortAndOnOneLine) {
+  EXPECT_EQ(forLog("a\r\nb\tc\x7f\xC2\x85\xC2\xA0z"), "a??b?c??\xC2\xA0z");
+  // 200 characters, not bytes, and never half of one.
+  EXPECT_EQ(forLog(std::string(199, 'x') + "\xC3\xA9\xC3\xA9"), std::string(199, 'x') + "\xC3\xA9");
+}
+
 }  // namespace
 }  // namespace ostrivel
