@@ -24,18 +24,18 @@ HttpResponse ApiClient::get(const std::string& path) { return http.get(path, {})
 
 HttpResponse ApiClient::del(const std::string& path) { return http.del(path, {}); }
 
-HttpResponse ApiClient::authedPost(const std::string& path, const std::string& body) {
+AuthedResponse ApiClient::authedPost(const std::string& path, const std::string& body) {
   return call("POST", path, body);
 }
 
-HttpResponse ApiClient::call(const std::string& method, const std::string& path, const std::string& body) {
+AuthedResponse ApiClient::call(const std::string& method, const std::string& path, const std::string& body) {
   std::string token;
   {
     std::lock_guard lock(mutex);
     if (sessionJwt.empty()) {
       HttpResponse exchanged = exchangeSession();
       if (exchanged.status != kOk) {
-        return exchanged;
+        return {std::move(exchanged), true};
       }
     }
     token = sessionJwt;
@@ -43,7 +43,7 @@ HttpResponse ApiClient::call(const std::string& method, const std::string& path,
   // The request goes out without the lock, so a slow upload never blocks an exchange elsewhere.
   HttpResponse response = send(method, path, body, token);
   if (response.status != kUnauthorized) {
-    return response;
+    return {std::move(response), false};
   }
   {
     std::lock_guard lock(mutex);
@@ -53,13 +53,13 @@ HttpResponse ApiClient::call(const std::string& method, const std::string& path,
       sessionJwt.clear();
       HttpResponse exchanged = exchangeSession();
       if (exchanged.status != kOk) {
-        return exchanged;
+        return {std::move(exchanged), true};
       }
       token = sessionJwt;
     }
   }
   // One repeat only: a second 401 is the caller's to judge.
-  return send(method, path, body, token);
+  return {send(method, path, body, token), false};
 }
 
 void ApiClient::dropSession() {

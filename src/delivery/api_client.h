@@ -11,6 +11,12 @@
 
 namespace ostrivel {
 
+// An authenticated call's answer. When the session exchange failed, its answer stands in for the
+// request's, which was never sent: fromExchange tells the two apart.
+struct AuthedResponse : HttpResponse {
+  bool fromExchange = false;
+};
+
 // Never throws for an HTTP failure: status 0 stands for no usable answer. Safe to call from
 // several threads: at most one exchange runs at a time, and a caller whose request was refused
 // after another caller refreshed the session reuses that fresh token.
@@ -27,10 +33,10 @@ class ApiClient {
   HttpResponse del(const std::string& path);
 
   // With "Authorization: Bearer <session token>". A failed exchange is returned as the answer
-  // (its status and body); an exchange answered 200 without a token gives status 0.
-  HttpResponse authedPost(const std::string& path, const std::string& body);
+  // (its status and body, fromExchange set); an exchange answered 200 without a token gives status 0.
+  AuthedResponse authedPost(const std::string& path, const std::string& body);
   // method "GET", "DELETE" or anything else for POST (compared exactly).
-  HttpResponse call(const std::string& method, const std::string& path, const std::string& body);
+  AuthedResponse call(const std::string& method, const std::string& path, const std::string& body);
 
   // Forgets the session token: the next call exchanges the credential again.
   void dropSession();

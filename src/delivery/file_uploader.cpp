@@ -164,7 +164,7 @@ void FileUploader::drain(std::stop_token stop) {
     lastUnreadable.clear();
     unreadableCount = 0;
     const std::string stamp = clock.localStamp();
-    const HttpResponse response = api.authedPost("ingest", *content);
+    const AuthedResponse response = api.authedPost("ingest", *content);
     if (response.status == kOk) {
       if (!delivered(path, response, stamp)) {
         skipSet.insert(path);
@@ -220,6 +220,12 @@ bool FileUploader::delivered(const std::string& path, const HttpResponse& respon
     log.warn("[uploader] " + name + " kept, removal failed", stamp);
   }
   state.setLastUploadAt(clock.utcStamp());
+  // The account is paid up again: without this the logon check would call it paused until the
+  // service restarts. Written only on the change, not with every upload.
+  if (state.readState() == AgentState::suspended) {
+    state.writeState(AgentState::ok);
+    state.clearErrorCode();
+  }
   if (const auto cadence = jsonCadenceMinutes(response.body); cadence && *cadence != state.cadenceMinutes()) {
     state.setCadenceMinutes(*cadence);
   }
@@ -233,7 +239,7 @@ bool FileUploader::delivered(const std::string& path, const HttpResponse& respon
   return left;
 }
 
-FileUploader::Next FileUploader::refused(const std::string& path, const HttpResponse& response,
+FileUploader::Next FileUploader::refused(const std::string& path, const AuthedResponse& response,
                                          const std::string& stamp, std::stop_token stop) {
   uploadOk = false;
   const std::string name = fileName(path);
@@ -265,7 +271,9 @@ FileUploader::Next FileUploader::refused(const std::string& path, const HttpResp
       retry.escalate();
     } else {
       api.dropSession();
-      fs.remove(path);
+      if (!response.fromExchange) {
+        fs.remove(path);  // refused by ingest itself; a refused exchange never sent it
+      }
       state.writeState(AgentState::tokenDead);
       state.setErrorCode("revoked");
       log.warn("[uploader] " + name + " -> 403 revoked", stamp);
@@ -274,10 +282,11 @@ FileUploader::Next FileUploader::refused(const std::string& path, const HttpResp
     }
   }
 
-  if (status == 400 || status == 422) {
+  // Only ingest judges a record; a refused exchange is retried like any other failure.
+  if ((status == 400 || status == 422) && !response.fromExchange) {
     refusalStreak = bumped(refusalStreak);
     if (refusalStreak < kHoldAfterRefusals) {
-      const std::string error = jsonString(response.body, "error");
+      const std::string error = forLog(jsonString(response.body, "error"));
       log.warn("[uploader] " + name + " -> " + std::to_string(status) + (error.empty() ? "" : " " + error) +
                    ", dropped unsent",
                stamp);

@@ -70,7 +70,7 @@ class FileUploader {
   bool unreadable(const std::string& path, std::stop_token stop);
   // A 200: false when the file stays in the outbox and must be skipped for the rest of the pass.
   bool delivered(const std::string& path, const HttpResponse& response, const std::string& stamp);
-  Next refused(const std::string& path, const HttpResponse& response, const std::string& stamp, std::stop_token stop);
+  Next refused(const std::string& path, const AuthedResponse& response, const std::string& stamp, std::stop_token stop);
   void credentialDead();
   void ageDirectory(const std::string& dir, std::string& lastDay, std::int32_t keepDays, Aging flavour);
 

@@ -1,4 +1,5 @@
-// The session exchange, the bearer header, the one refresh on 401 and the shared refresh.
+// The session exchange, the bearer header, the one refresh on 401, the shared refresh, and which
+// answers stand for a failed exchange.
 #include "delivery/api_client.h"
 
 #include <gtest/gtest.h>
@@ -74,8 +75,9 @@ TEST(ApiClient, A401LeadsToExactlyOneNewExchangeAndOneRepeat) {
   ClientRig twice;
   twice.http.script("serviceAccountToken", {session(1), session(2)});
   twice.http.script("ingest", {{401, R"({"error":"expired"})"}});
-  const HttpResponse refused = twice.api.authedPost("ingest", "r");
+  const AuthedResponse refused = twice.api.authedPost("ingest", "r");
   EXPECT_EQ(refused.status, 401);
+  EXPECT_FALSE(refused.fromExchange);
   EXPECT_EQ(refused.body, R"({"error":"expired"})");
   EXPECT_EQ(twice.http.sentTo("serviceAccountToken").size(), 2u);
   EXPECT_EQ(twice.http.sentTo("ingest").size(), 2u);
@@ -84,8 +86,9 @@ TEST(ApiClient, A401LeadsToExactlyOneNewExchangeAndOneRepeat) {
 TEST(ApiClient, AFailedExchangeIsTheAnswerAndNothingIsSent) {
   ClientRig rig;
   rig.http.script("serviceAccountToken", {{403, R"({"error":"suspended"})"}});
-  const HttpResponse answer = rig.api.authedPost("ingest", "r");
+  const AuthedResponse answer = rig.api.authedPost("ingest", "r");
   EXPECT_EQ(answer.status, 403);
+  EXPECT_TRUE(answer.fromExchange);
   EXPECT_EQ(answer.body, R"({"error":"suspended"})");
   EXPECT_TRUE(rig.http.sentTo("ingest").empty());
   EXPECT_TRUE(rig.log.contains("[apis] serviceAccountToken -> 403"));
@@ -99,8 +102,9 @@ TEST(ApiClient, AFailedExchangeIsTheAnswerAndNothingIsSent) {
   ClientRig revoked;
   revoked.http.script("serviceAccountToken", {session(1), {401, "no"}});
   revoked.http.script("ingest", {{401, ""}});
-  const HttpResponse refresh = revoked.api.authedPost("ingest", "r");
+  const AuthedResponse refresh = revoked.api.authedPost("ingest", "r");
   EXPECT_EQ(refresh.status, 401);
+  EXPECT_TRUE(refresh.fromExchange);
   EXPECT_EQ(refresh.body, "no");
   EXPECT_EQ(revoked.http.sentTo("ingest").size(), 1u);
 

@@ -209,7 +209,8 @@ TEST(FileUploader, TwoRefusalsAreDroppedAndTheThirdInARowHoldsTheQueue) {
   UploaderRig rig;
   rig.run({"f1.json", "f2.json", "f3.json", "f4.json", "f5.json"},
           {answer(422, R"({"error":"bad record"})"), answer(400, "<html/>"), answer(422), answer(400), answer(200),
-           answer(422), answer(503), answer(422, R"({"error":"again"})"), answer(200)});
+           answer(422), answer(503),
+           answer(422, "{\"error\":\"again\\r\\n[uploader] x\\u0085" + std::string(300, 'y') + "\"}"), answer(200)});
 
   EXPECT_EQ(rig.sentBodies(),
             (Strings{"f1.json", "f2.json", "f3.json", "f3.json", "f3.json", "f4.json", "f5.json", "f5.json"}));
@@ -219,7 +220,8 @@ TEST(FileUploader, TwoRefusalsAreDroppedAndTheThirdInARowHoldsTheQueue) {
                "[uploader] 3 permanent refusals in a row, holding the queue instead of dropping it",
                "[uploader] f3.json -> 422, retry in 5s", "[uploader] f3.json -> 400, retry in 10s",
                "[uploader] f3.json -> ok (kept), sampling 1m", "[uploader] f4.json -> 422, dropped unsent",
-               "[uploader] f5.json -> 503, retry in 5s", "[uploader] f5.json -> 422 again, dropped unsent"}));
+               "[uploader] f5.json -> 503, retry in 5s",
+               "[uploader] f5.json -> 422 again??[uploader] x?" + std::string(180, 'y') + ", dropped unsent"}));
   const auto lines = rig.log.lines();
   EXPECT_EQ(lines[3].level, kLevelError);
   EXPECT_EQ(lines[3].stamp, "2026-01-05T13:00:00+01:00");
@@ -289,12 +291,28 @@ TEST(FileUploader, ASuspendedAccountKeepsTheQueueOnTheLongSchedule) {
                        answer(503), answer(200)});
   EXPECT_EQ(rig.waits.backOffs(), (Seconds{5, 10, 30, 60, 120, 300}));
   EXPECT_EQ(rig.uploaderMessages().front(), "[uploader] a.json -> 403, retry in 5s");
-  EXPECT_EQ(rig.parameter("AgentState"), "suspended");  // until the pipeline restarts
-  EXPECT_EQ(rig.parameter("ErrorCode"), "suspended");
   EXPECT_EQ(rig.credentialDeadCalls.load(), 0);
   EXPECT_EQ(rig.fs.names(kHistory), (Strings{"a.json"}));
+  // The delivery shows the account is paid up again.
+  EXPECT_EQ(rig.parameter("AgentState"), "ok");
+  EXPECT_EQ(rig.parameter("ErrorCode"), std::nullopt);
   for (const std::int32_t next : {5, 10, 30, 60, 60}) {  // the 200 went back to the short table
     EXPECT_EQ(rig.retry.next(), next);
+  }
+}
+
+TEST(FileUploader, ARefusedSessionExchangeKeepsTheFileItNeverSent) {
+  for (const auto& [exchange, line] : {std::pair{answer(400, R"({"error":"bad"})"), "a.json -> 400, retry in 5s"},
+                                       std::pair{answer(422), "a.json -> 422, retry in 5s"},
+                                       std::pair{answer(403, R"({"error":"revoked"})"), "a.json -> 403 revoked"}}) {
+    UploaderRig rig;
+    rig.http.script("serviceAccountToken", {exchange, answer(200, R"({"sessionJwt":"jwt-1"})")});
+    rig.run({"a.json"}, {answer(200)});
+    EXPECT_EQ(rig.uploaderMessages().front(), std::string("[uploader] ") + line);
+    EXPECT_EQ(rig.credentialDeadCalls.load(), exchange.status == 403 ? 1 : 0);
+    rig.wakeAndSettle();
+    EXPECT_EQ(rig.sentBodies(), (Strings{"a.json"})) << line;
+    EXPECT_EQ(rig.fs.names(kHistory), (Strings{"a.json"}));
   }
 }
 
