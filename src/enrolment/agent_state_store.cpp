@@ -1,6 +1,7 @@
 // The one place that knows the agent's persisted values: their names, scopes, texts and defaults.
 #include "enrolment/agent_state_store.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -32,7 +33,18 @@ long long leadingInteger(const std::string& text) {
   return negative ? -value : value;
 }
 
+constexpr std::size_t kMaxNonceLength = 128;
+
 }  // namespace
+
+bool isValidNonce(const std::string& nonce) {
+  if (nonce.empty() || nonce.size() > kMaxNonceLength) {
+    return false;
+  }
+  return std::all_of(nonce.begin(), nonce.end(), [](char c) {
+    return c == '-' || c == '_' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  });
+}
 
 std::int32_t parseCadenceMinutes(const std::optional<std::string>& stored) {
   if (!stored) {
@@ -62,8 +74,9 @@ void AgentStateStore::setErrorCode(const std::string& code) const { registry.set
 void AgentStateStore::clearErrorCode() const { registry.erase(kParameters, "ErrorCode"); }
 
 std::optional<std::string> AgentStateStore::pendingNonce() const {
+  // One stored unchecked by an older version would leave enrolment polling it for good.
   auto nonce = registry.get(kParameters, "PendingNonce");
-  if (nonce && nonce->empty()) {
+  if (nonce && !isValidNonce(*nonce)) {
     return std::nullopt;
   }
   return nonce;

@@ -22,7 +22,7 @@ class AgentStateStore {
   void setErrorCode(const std::string& code) const;
   void clearErrorCode() const;
 
-  // A present but empty nonce counts as none.
+  // A stored value that is not a valid nonce (empty included) counts as none.
   std::optional<std::string> pendingNonce() const;
   void setPendingNonce(const std::string& nonce) const;
   void clearPendingNonce() const;
@@ -50,6 +50,10 @@ class AgentStateStore {
  private:
   Registry& registry;
 };
+
+// A registration nonce the agent will use: 1 to 128 characters of the URL-safe token alphabet
+// ("-", "0"-"9", "A"-"Z", "_", "a"-"z"). It goes into a request path and a link the shell opens.
+bool isValidNonce(const std::string& nonce);
 
 // The C library's atoi reading of a stored cadence, kept only when it is 1, 2, 5 or 10.
 std::int32_t parseCadenceMinutes(const std::optional<std::string>& stored);

@@ -111,7 +111,7 @@ bool Initializer::enrol(Identity& identity, std::stop_token stop) {
       const HttpResponse answer =
           api.post("register", registerBody(computerName, agentVersion, os, state.previousAgentId()));
       const std::string fresh = answer.status == 200 ? jsonString(answer.body, "nonce") : std::string();
-      if (fresh.empty()) {
+      if (!isValidNonce(fresh)) {
         logger.warn(answer.status == 200 ? std::string("[initializer] register answered without a nonce")
                                          : "[initializer] register -> " + std::to_string(answer.status));
         pause();

@@ -101,17 +101,32 @@ TEST(Initializer, UsesAStoredCredentialOrResumesAPendingNonceWithoutRegistering)
   ASSERT_TRUE(pending.ensureReady(identity));
   EXPECT_TRUE(pending.http.sentTo("register").empty());
   EXPECT_EQ(pending.http.sent().front().path, "register/n-9");
+
+  // One an older version stored unchecked is never sent: registration starts anew.
+  Enrolment unusable;
+  unusable.registry.seed("parameters", "PendingNonce", "n/9");
+  unusable.scriptClaim({{200, kClaim}});
+  ASSERT_TRUE(unusable.ensureReady(identity));
+  EXPECT_EQ(unusable.http.sent().front().path, "register");
 }
 
 TEST(Initializer, RetriesRegisterAnswersWithoutANonceOrWithAnError) {
   Enrolment e;
-  e.http.script("register", {{200, "{}"}, {200, R"({"nonce":5})"}, {503, "busy"}, {200, R"({"nonce":"n-2"})"}});
-  e.http.script("register/n-2", {{200, kClaim}});
+  // Only a URL-safe token of at most 128 characters counts as a nonce.
+  e.http.script("register", {{200, "{}"},
+                             {200, R"({"nonce":5})"},
+                             {503, "busy"},
+                             {200, R"({"nonce":"../x"})"},
+                             {200, R"({"nonce":"n 2\r\n"})"},
+                             {200, R"({"nonce":")" + std::string(129, 'n') + "\"}"},
+                             {200, R"({"nonce":"-)" + std::string(127, 'n') + "\"}"}});
+  e.http.script("register/-" + std::string(127, 'n'), {{200, kClaim}});
   Identity identity;
   ASSERT_TRUE(e.ensureReady(identity));
-  EXPECT_EQ(e.log.count("[initializer] register answered without a nonce"), 2u);
+  EXPECT_EQ(e.log.count("[initializer] register answered without a nonce"), 5u);
   EXPECT_TRUE(e.log.contains("[initializer] register -> 503"));
-  EXPECT_EQ(e.waits, (std::vector<std::int32_t>{10, 10, 10}));
+  EXPECT_EQ(e.waits, std::vector<std::int32_t>(6, 10));
+  EXPECT_EQ(e.http.sent().size(), 9u);
   for (const auto& line : e.log.lines()) {
     if (line.message.find("register") != std::string::npos && line.message.find("nonce") != std::string::npos) {
       EXPECT_EQ(line.level, kLevelWarn);
