@@ -8,9 +8,12 @@ bash tools/setup.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 dir=build/fuzz/tests/fuzz
-for target in fuzz_api_answers fuzz_identity_file fuzz_sample_merge fuzz_event_rendering; do
+# The same input lengths as the tests (tests/fuzz/CMakeLists.txt): answers and the identity file up
+# to the largest answer read, the agent's own samples and events up to 4096 bytes.
+for entry in fuzz_api_answers:1000000 fuzz_identity_file:1000000 fuzz_sample_merge:4096 fuzz_event_rendering:4096; do
+  target=${entry%%:*}
   mkdir -p "$dir/corpus/$target"
   echo "== $target for $seconds s"
-  "$dir/$target" -max_total_time="$seconds" -max_len=4096 -artifact_prefix="$dir/" \
+  "$dir/$target" -max_total_time="$seconds" -max_len="${entry#*:}" -artifact_prefix="$dir/" \
     "$dir/corpus/$target" "tests/fuzz/seeds/$target"
 done
