@@ -41,12 +41,15 @@ TEST(UploadWindows, DeliversEveryFileOnceInOrderThroughStormsAndRefreshes) {
   ClockSystem clock;
   testing::FixedRetry retry(0);
   FileUploader uploader(api, fs, state, retry, log, clock, 60);
-  const auto script = [&](const json& answers) {
-    ASSERT_EQ(admin.post("admin/script", json{{"path", "ingest"}, {"answers", answers}}.dump(), "").status, 200);
+  const auto script = [&](const std::string& path, const json& answers) {
+    ASSERT_EQ(admin.post("admin/script", json{{"path", path}, {"answers", answers}}.dump(), "").status, 200);
   };
 
-  // A storm from the first upload on.
-  script(json::array({json{{"status", 503}, {"count", 4}}}));
+  // The first exchange is answered with brackets nested 200,000 deep, which once overflowed the
+  // uploader's stack: now an answer without a token, retried. Then a storm from the first upload on.
+  const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+  script("serviceAccountToken", json::array({json{{"status", 200}, {"body", "{\"sessionJwt\":" + deep + "}"}}}));
+  script("ingest", json::array({json{{"status", 503}, {"count", 4}}}));
   ASSERT_TRUE(fs.ensureDirectory(outbox));
   testing::writeRecords(fs, outbox, 1, 20);
   uploader.start(outbox, history);
@@ -54,7 +57,7 @@ TEST(UploadWindows, DeliversEveryFileOnceInOrderThroughStormsAndRefreshes) {
 
   // One refused session (refreshed inside the client), then another storm; the files arrive
   // while the uploader waits, so the folder watch has to wake it.
-  script(json::array({json{{"status", 401}}, json{{"status", 503}, {"count", 3}}, json{{"status", 502}}}));
+  script("ingest", json::array({json{{"status", 401}}, json{{"status", 503}, {"count", 3}}, json{{"status", 502}}}));
   testing::writeRecords(fs, outbox, 21, 30);
   ASSERT_TRUE(testing::waitForDelivered(fs, history, 30, std::chrono::seconds(60)));
 
@@ -71,6 +74,8 @@ TEST(UploadWindows, DeliversEveryFileOnceInOrderThroughStormsAndRefreshes) {
   EXPECT_EQ(log.count("-> 502, retry in 0s"), 1u);
   EXPECT_EQ(log.count("-> ok (kept), sampling 1m"), 40u);
   EXPECT_EQ(log.count("[apis] serviceAccountToken ok"), 3u);
+  EXPECT_EQ(log.count("[apis] serviceAccountToken 200 without a sessionJwt"), 1u);
+  EXPECT_EQ(log.count("-> 0, retry in 0s"), 1u);
   EXPECT_EQ(log.count("-> 401"), 0u);  // both refusals were settled by a fresh session
   for (const auto& line : log.lines()) {
     std::printf("%s\n", line.message.c_str());

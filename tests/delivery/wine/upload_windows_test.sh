@@ -22,14 +22,15 @@ expect_eq "$(jq -r '[.[].body | fromjson | .n] | map(tostring) | join(",")' <<<"
 expect_eq "$(jq -r '[.[].agentId] | unique | join(",")' <<<"$records")" "$agent" "agent of the records"
 expect_eq "$(jq -r '.[0].body' <<<"$records" | head -n 2 | tail -n 1)" $'\t"apps": {' "the first record's bytes"
 
-# What the server answered: the storms, the two refusals and one exchange after each.
+# What the server answered: the storms, the two refusals and one exchange after each (the first
+# exchange answered with deep brackets, the second one taken).
 ingest=$(api_received ingest)
 expect_eq "$(jq '[.[] | select(.status == 503)] | length' <<<"$ingest")" 7 "503 answers"
 expect_eq "$(jq '[.[] | select(.status == 401)] | length' <<<"$ingest")" 2 "401 answers"
 expect_eq "$(jq '[.[] | select(.status == 200)] | length' <<<"$ingest")" 40 "200 answers"
 expect_eq "$(jq '[.[] | select(.headers["Content-Type"] != "application/json")] | length' <<<"$ingest")" 0 \
   "uploads without the JSON content type"
-expect_eq "$(api_received serviceAccountToken | jq -c '[.[].status]')" "[200,200,200]" "session exchanges"
+expect_eq "$(api_received serviceAccountToken | jq -c '[.[].status]')" "[200,200,200,200]" "session exchanges"
 expect_eq "$(api_received serviceAccountToken | jq '[.[] | select(.headers.Authorization)] | length')" 0 \
   "exchanges carrying an Authorization header"
 
