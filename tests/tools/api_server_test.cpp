@@ -18,8 +18,9 @@ using nlohmann::json;
 // A server on a free loopback port, served from a thread of its own.
 class RunningServer {
  public:
-  explicit RunningServer(const std::filesystem::path& state, AccountOptions account = {})
-      : server(ServerOptions{0, state, account}, log), port(server.bind()), client("127.0.0.1", port) {
+  explicit RunningServer(const std::filesystem::path& state, AccountOptions account = {},
+                         std::size_t receivedLimit = ServerOptions{}.receivedLimit)
+      : server(ServerOptions{0, state, account, receivedLimit}, log), port(server.bind()), client("127.0.0.1", port) {
     serving = std::jthread([this] { server.run(); });
     client.set_keep_alive(true);
     client.set_tcp_nodelay(true);
@@ -88,6 +89,9 @@ TEST(ApiServer, RegistrationIsPolledApprovedClaimedAndReleased) {
   EXPECT_FALSE(claim.body.value("tokenId", "").empty());
   const std::string agentId = claim.body.value("agentId", "");
   EXPECT_FALSE(agentId.empty());
+  // A claim whose credential the account forgot is gone, as a released one is.
+  api.admin("POST", "revoke", {{"agentId", agentId}, {"forget", true}});
+  EXPECT_EQ(api.call("GET", "/register/" + nonce).status, 410);
   EXPECT_EQ(api.call("DELETE", "/register/" + nonce).status, 200);
   EXPECT_EQ(api.call("GET", "/register/" + nonce).status, 410);
   EXPECT_EQ(api.call("DELETE", "/register/unknown").status, 404);
@@ -172,6 +176,9 @@ TEST(ApiServer, BadInputGets400WithAnErrorAndTheServerCarriesOn) {
       {"/admin/script", R"({"path":"ingest"})"},
       {"/admin/options", R"({"cadenceMinutes":"5"})"},
       {"/admin/approve", "not json"},
+      {"/admin/credential", R"({"agentId":"/tmp/outside"})"},
+      {"/admin/credential", R"({"agentId":"../up"})"},
+      {"/admin/credential", R"({"agentId":"a b"})"},
   };
   for (const auto& [path, body] : bad) {
     const auto reply = api.call("POST", path, body);
@@ -227,6 +234,25 @@ TEST(ApiServer, ScriptedAnswersComeFirstAndEveryRequestIsListed) {
   EXPECT_EQ(stats["requests"], 8);
   EXPECT_EQ(stats["connections"], 1);
   EXPECT_EQ(stats["records"], 2);
+}
+
+TEST(ApiServer, OldRequestsAndExpiredSessionsAreForgotten) {
+  testing::TempDirectory state;
+  RunningServer api(state.path(), {}, 2);
+  const std::string secret = api.admin("POST", "credential", {{"agentId", "PC-7_b"}})["secret"];
+  api.sessionFor(secret);
+  api.admin("POST", "expireSessions");
+  const std::string session = api.sessionFor(secret);
+  for (int n = 1; n <= 3; ++n) {
+    EXPECT_EQ(api.call("POST", "/ingest", json{{"n", n}}.dump(), session).status, 200);
+  }
+  const json received = api.admin("GET", "received");
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0]["body"], R"({"n":2})");
+  const json stats = api.admin("GET", "stats");
+  EXPECT_EQ(stats["requests"], 5);
+  EXPECT_EQ(stats["sessions"], 1);
+  EXPECT_TRUE(std::filesystem::exists(state.path() / "records" / "PC-7_b" / "000003.json"));
 }
 
 TEST(ApiServer, ARestartedServerKnowsItsCredentialsAndKeepsNumberingRecords) {

@@ -82,6 +82,12 @@ bool applyJson(const json& changes, AccountOptions& options) {
   return true;
 }
 
+bool isAgentId(const std::string& text) {
+  return !text.empty() && text.size() <= 64 &&
+         text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") ==
+             std::string::npos;
+}
+
 ApiAccount::ApiAccount(fs::path stateDirectory, AccountOptions options)
     : directory(std::move(stateDirectory)), settings(options), random(std::random_device{}()) {
   load();
@@ -137,8 +143,13 @@ Answer ApiAccount::pollRegistration(const std::string& nonce) {
     }
     return {202, json{{"status", "pending"}}};
   }
-  const Credential& credential = credentials.at(registration.secret);
-  return {200, json{{"secret", registration.secret}, {"tokenId", credential.tokenId}, {"agentId", credential.agentId}}};
+  const auto credential = credentials.find(registration.secret);
+  if (credential == credentials.end()) {
+    return error(410, "the credential of this registration was forgotten");
+  }
+  return {200, json{{"secret", registration.secret},
+                    {"tokenId", credential->second.tokenId},
+                    {"agentId", credential->second.agentId}}};
 }
 
 Answer ApiAccount::releaseRegistration(const std::string& nonce) {
@@ -167,6 +178,8 @@ Answer ApiAccount::exchange(const json& request, std::int64_t nowMs) {
   if (suspended) {
     return error(403, "suspended");
   }
+  // Sessions are only ever added here, so expired ones go here too.
+  std::erase_if(sessions, [nowMs](const auto& entry) { return entry.second.expiresAtMs <= nowMs; });
   const std::string token = "sess_" + randomHex(24);
   sessions[token] = Session{found->first, nowMs + settings.sessionLifetimeSeconds * 1000};
   return {200, json{{"sessionJwt", token}, {"expiresIn", settings.sessionLifetimeSeconds}}};
@@ -245,11 +258,14 @@ void ApiAccount::approveLocked(Registration& registration) {
   registration.state = "approved";
 }
 
-json ApiAccount::newCredential(const std::string& agentId, const std::string& name) {
+Answer ApiAccount::newCredential(const std::string& agentId, const std::string& name) {
+  if (!agentId.empty() && !isAgentId(agentId)) {
+    return error(400, "agentId may hold only letters, digits, _ and -");
+  }
   std::lock_guard lock(mutex);
   json issued = issue(agentId, name.empty() ? "PC" : name);
   save();
-  return issued;
+  return {200, issued};
 }
 
 json ApiAccount::issue(const std::string& agentIdIn, const std::string& name) {
@@ -336,6 +352,11 @@ json ApiAccount::records(const std::string& agentId) const {
     }
   }
   return out;
+}
+
+std::size_t ApiAccount::sessionCount() const {
+  std::lock_guard lock(mutex);
+  return sessions.size();
 }
 
 std::size_t ApiAccount::recordCount() const {

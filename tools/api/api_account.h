@@ -29,6 +29,9 @@ nlohmann::json toJson(const AccountOptions& options);
 // Applies the members present; false (and nothing changed) when one has the wrong type.
 bool applyJson(const nlohmann::json& changes, AccountOptions& options);
 
+// Agent ids name folders under the state folder: letters, digits, "_" and "-" only.
+bool isAgentId(const std::string& text);
+
 // Thread-safe: every operation takes the account's lock. Times are Unix milliseconds.
 class ApiAccount {
  public:
@@ -42,8 +45,8 @@ class ApiAccount {
 
   // Approves one pending registration, or every one when nonce is empty; the nonces approved.
   nlohmann::json approve(const std::string& nonce);
-  // A credential for a new (or the named) agent, as a claim would carry it.
-  nlohmann::json newCredential(const std::string& agentId, const std::string& name);
+  // A credential for a new (or the named) agent, as a claim would carry it; 400 for a bad id.
+  Answer newCredential(const std::string& agentId, const std::string& name);
   // Revokes (403 at the exchange) or forgets (401) the credentials matching one selector
   // member: "secret", "tokenId" or "agentId". Returns how many matched.
   int revoke(const nlohmann::json& selector, bool forget);
@@ -51,6 +54,7 @@ class ApiAccount {
   int expireSessions();
 
   nlohmann::json registrations() const;
+  std::size_t sessionCount() const;
   // Stored records in the order received, of one agent or of all.
   nlohmann::json records(const std::string& agentId) const;
   std::size_t recordCount() const;

@@ -205,7 +205,10 @@ void ApiServer::serveAdmin(const std::string& path, const httplib::Request& requ
   if (method == "GET" && path == "stats") {
     std::lock_guard lock(mutex);
     reply(response, 200,
-          json{{"requests", received.size()}, {"connections", connections.size()}, {"records", account.recordCount()}});
+          json{{"requests", requests},
+               {"connections", connections.size()},
+               {"records", account.recordCount()},
+               {"sessions", account.sessionCount()}});
   } else if (method == "GET" && path == "received") {
     const std::string only = request.get_param_value("path");
     std::lock_guard lock(mutex);
@@ -218,7 +221,8 @@ void ApiServer::serveAdmin(const std::string& path, const httplib::Request& requ
     reply(response, 200, list);
   } else if (method == "DELETE" && path == "received") {
     std::lock_guard lock(mutex);
-    received = json::array();
+    received.clear();
+    requests = 0;
     connections.clear();
     reply(response, 200, json::object());
   } else if (method == "GET" && path == "records") {
@@ -240,7 +244,7 @@ void ApiServer::serveAdmin(const std::string& path, const httplib::Request& requ
       refuse(response, 400, "agentId and name must be strings");
       return;
     }
-    reply(response, 200, account.newCredential(agentId.get<std::string>(), name.get<std::string>()));
+    reply(response, account.newCredential(agentId.get<std::string>(), name.get<std::string>()));
   } else if (method == "POST" && path == "revoke") {
     const json forget = body->value("forget", json(false));
     if (!forget.is_boolean()) {
@@ -348,6 +352,10 @@ void ApiServer::remember(const httplib::Request& request, const httplib::Respons
                           {"body", request.body},
                           {"status", response.status},
                           {"connection", connection}});
+  ++requests;
+  while (received.size() > options.receivedLimit) {
+    received.pop_front();
+  }
 }
 
 void ApiServer::logLine(const httplib::Request& request, const httplib::Response& response) {
