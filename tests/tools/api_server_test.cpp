@@ -255,6 +255,38 @@ TEST(ApiServer, OldRequestsAndExpiredSessionsAreForgotten) {
   EXPECT_TRUE(std::filesystem::exists(state.path() / "records" / "PC-7_b" / "000003.json"));
 }
 
+TEST(ApiServer, TheDashboardListsEachPcWithItsStateAndShowsOneDay) {
+  testing::TempDirectory state;
+  RunningServer api(state.path());
+  EXPECT_NE(api.call("GET", "/").text.find(R"(<script src="/dashboard.js"></script>)"), std::string::npos);
+  EXPECT_EQ(api.call("GET", "/dashboard.js").status, 200);
+  const std::string active = api.admin("POST", "credential", {{"agentId", "pc-a"}, {"name", "A"}})["secret"];
+  const std::string paused = api.admin("POST", "credential", {{"agentId", "pc-b"}})["secret"];
+  api.admin("POST", "credential", {{"agentId", "pc-c"}});
+  api.call("POST", "/register", R"({"computerName":"PC-new"})");
+  const std::string days =
+      R"({"kind":"days","date":"20260105","start":1767571200000,"end":1767571800000,"samples":10,"apps":{"c":30}})";
+  EXPECT_EQ(api.call("POST", "/ingest", days, api.sessionFor(active)).status, 200);
+  api.admin("POST", "suspend", {{"agentId", "pc-b"}});
+  EXPECT_EQ(api.call("POST", "/serviceAccountToken", json{{"serviceAccountToken", paused}}.dump()).body["error"],
+            "suspended");
+  api.admin("POST", "revoke", {{"agentId", "pc-c"}});
+  EXPECT_EQ(api.call("POST", "/admin/suspend", R"({"agentId":"nobody"})").status, 404);
+
+  const json overview = api.admin("GET", "agents");
+  std::string states;
+  for (const auto& pc : overview["agents"]) {
+    states += pc["agentId"].get<std::string>() + "=" + pc["state"].get<std::string>() + " ";
+  }
+  EXPECT_EQ(states, "pc-a=active pc-b=suspended pc-c=revoked ");
+  EXPECT_TRUE(overview["agents"][0].contains("lastUploadMs"));
+  EXPECT_EQ(overview["pending"][0]["computerName"], "PC-new");
+  const json day = api.admin("GET", "day?agentId=pc-a");
+  EXPECT_EQ(day["apps"][0], (json{{"name", "c"}, {"cpuMinutes", 3.0}}));
+  EXPECT_EQ(api.call("GET", "/admin/day?agentId=..%2Fpc-a").status, 400);
+  EXPECT_EQ(api.admin("GET", "stats")["requests"], 4);  // the dashboard's own requests are not the agents'
+}
+
 TEST(ApiServer, ARestartedServerKnowsItsCredentialsAndKeepsNumberingRecords) {
   testing::TempDirectory state;
   std::string secret;

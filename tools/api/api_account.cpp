@@ -2,6 +2,8 @@
 // the records received, kept in a folder so that a restarted server still knows its credentials.
 #include "api_account.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -175,7 +177,7 @@ Answer ApiAccount::exchange(const json& request, std::int64_t nowMs) {
   if (found->second.revoked) {
     return error(403, "revoked");
   }
-  if (suspended) {
+  if (suspended || suspendedAgents.count(found->second.agentId) > 0) {
     return error(403, "suspended");
   }
   // Sessions are only ever added here, so expired ones go here too.
@@ -202,7 +204,7 @@ Answer ApiAccount::ingest(const std::string& authorization, const std::string& b
   if (credential == credentials.end() || credential->second.revoked) {
     return error(401, "session of a withdrawn credential");  // the exchange then tells why
   }
-  if (suspended) {
+  if (suspended || suspendedAgents.count(credential->second.agentId) > 0) {
     return error(403, "suspended");
   }
   if (json::parse(body, nullptr, false).is_discarded()) {
@@ -316,6 +318,20 @@ void ApiAccount::suspend(bool suspend) {
   save();
 }
 
+bool ApiAccount::suspendAgent(const std::string& agentId, bool suspend) {
+  std::lock_guard lock(mutex);
+  if (agents.count(agentId) == 0) {
+    return false;
+  }
+  if (suspend) {
+    suspendedAgents.insert(agentId);
+  } else {
+    suspendedAgents.erase(agentId);
+  }
+  save();
+  return true;
+}
+
 int ApiAccount::expireSessions() {
   std::lock_guard lock(mutex);
   const int count = static_cast<int>(sessions.size());
@@ -340,6 +356,57 @@ json ApiAccount::registrations() const {
     out.push_back(entry);
   }
   return out;
+}
+
+json ApiAccount::overview() const {
+  std::lock_guard lock(mutex);
+  json list = json::array();
+  for (const auto& [id, name] : agents) {
+    const bool live = std::any_of(credentials.begin(), credentials.end(), [&id](const auto& entry) {
+      return entry.second.agentId == id && !entry.second.revoked;
+    });
+    const bool paused = suspended || suspendedAgents.count(id) > 0;
+    json entry{{"agentId", id}, {"name", name}, {"state", !live ? "revoked" : paused ? "suspended" : "active"}};
+    // A record file is only ever added to its folder, so the folder's time is the last upload's.
+    std::error_code failed;
+    const auto changed = fs::last_write_time(directory / "records" / id, failed);
+    if (!failed) {
+      entry["lastUploadMs"] = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::file_clock::to_sys(changed).time_since_epoch())
+                                  .count();
+    }
+    list.push_back(std::move(entry));
+  }
+  json pending = json::array();
+  for (const auto& [nonce, registration] : claims) {
+    if (registration.state == "pending") {
+      pending.push_back(json{{"nonce", nonce},
+                             {"computerName", registration.computerName},
+                             {"previousAgentId", registration.previousAgentId}});
+    }
+  }
+  return json{{"suspended", suspended}, {"agents", list}, {"pending", pending}};
+}
+
+std::vector<std::string> ApiAccount::storedRecords(const std::string& agentId) const {
+  if (!isAgentId(agentId)) {
+    return {};
+  }
+  std::lock_guard lock(mutex);
+  std::vector<fs::path> files;
+  std::error_code failed;
+  for (fs::directory_iterator it(directory / "records" / agentId, failed), end; !failed && it != end;
+       it.increment(failed)) {
+    if (it->path().extension() == ".json") {
+      files.push_back(it->path());
+    }
+  }
+  std::sort(files.begin(), files.end());  // numbered in the order received
+  std::vector<std::string> bodies;
+  for (const fs::path& file : files) {
+    bodies.push_back(readFile(file));
+  }
+  return bodies;
 }
 
 json ApiAccount::records(const std::string& agentId) const {
@@ -381,6 +448,9 @@ void ApiAccount::load() {
   }
   try {
     suspended = state.value("suspended", false);
+    for (const auto& id : state.value("suspendedAgents", json::array())) {
+      suspendedAgents.insert(id.get<std::string>());
+    }
     const json agentList = state.value("agents", json::object());
     const json credentialList = state.value("credentials", json::array());
     const json registrationList = state.value("registrations", json::object());
@@ -408,8 +478,11 @@ void ApiAccount::load() {
 }
 
 void ApiAccount::save() const {
-  json state{
-      {"suspended", suspended}, {"agents", agents}, {"credentials", json::array()}, {"registrations", json::object()}};
+  json state{{"suspended", suspended},
+             {"suspendedAgents", suspendedAgents},
+             {"agents", agents},
+             {"credentials", json::array()},
+             {"registrations", json::object()}};
   for (const auto& [secret, credential] : credentials) {
     state["credentials"].push_back({{"secret", secret},
                                     {"tokenId", credential.tokenId},

@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace ostrivel::api {
 
@@ -51,9 +53,17 @@ class ApiAccount {
   // member: "secret", "tokenId" or "agentId". Returns how many matched.
   int revoke(const nlohmann::json& selector, bool forget);
   void suspend(bool suspended);
+  // One agent's suspension, answered as the account's is; false for an unknown agent.
+  bool suspendAgent(const std::string& agentId, bool suspended);
   int expireSessions();
 
   nlohmann::json registrations() const;
+  // The PCs as the dashboard lists them: {"suspended" (the account), "agents": [{"agentId",
+  // "name", "state" (active, suspended or revoked), "lastUploadMs" (when its last record was
+  // stored, in any life of the server)?}], "pending": [{"nonce", "computerName", "previousAgentId"}]}.
+  nlohmann::json overview() const;
+  // The record files stored for one agent, in every life of the server, oldest first.
+  std::vector<std::string> storedRecords(const std::string& agentId) const;
   std::size_t sessionCount() const;
   // Stored records in the order received, of one agent or of all.
   nlohmann::json records(const std::string& agentId) const;
@@ -99,6 +109,7 @@ class ApiAccount {
   std::map<std::string, Session> sessions;        // session token -> session
   std::vector<Record> received;
   std::map<std::string, int> nextRecord;  // agent id -> number of its next record file
+  std::set<std::string> suspendedAgents;
   bool suspended = false;
 };
 

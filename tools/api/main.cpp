@@ -33,13 +33,18 @@
 //                                hold only letters, digits, _ and -
 //   POST   admin/revoke          {"secret"|"tokenId"|"agentId", "forget"?}: revoked (403 at the
 //                                exchange) or forgotten (401)
-//   POST   admin/suspend         {"suspended"?: true}: the account's suspension on or off
+//   POST   admin/suspend         {"suspended"?: true, "agentId"?}: the account's suspension,
+//                                or one agent's, on or off
 //   POST   admin/expireSessions  every session token issued so far now gets 401
 //   POST   admin/script          {"path":"ingest","answers":[{"status","body","bodyBytes",
 //                                "contentType","delayMs","count"}]}: the next answers of a path
 //                                (a "*" at the end matches a prefix); without "status" only
 //                                the delay applies; DELETE admin/script forgets them all
 //   GET|POST admin/options       {"autoApprove","delete","sessionLifetimeSeconds","cadenceMinutes"}
+//   GET    admin/agents          the PCs with their state, and the pending registrations
+//   GET    admin/day?agentId=[&date=]   one PC's day for the dashboard
+//
+// The dashboard: GET / (and /dashboard.js) in a browser.
 #include <signal.h>
 
 #include <unistd.h>
