@@ -37,7 +37,10 @@ TEST(DashboardDay, CountsEachBucketOnceFromItsLatestRecord) {
       days("20260105", kDay, kDay + 5 * kMinute + 1, 5, {{"chrome", 50}, {"code", 10}}),
       days("20260105", kDay, kDay + 10 * kMinute, 10, {{"chrome", 40}, {"code", 20}, {"a", 1}, {"b", 1}}),
       days("20260105", kDay, kDay + 3 * kMinute + 1, 3, {{"chrome", 90}}),
+      // The agent stopped at 00:14 and started again: the new run's minutes add to the first run's.
       days("20260105", kDay + 10 * kMinute, kDay + 14 * kMinute, 4, {{"chrome", 25}, {"b", 5}}),
+      days("20260105", kDay + 10 * kMinute, kDay + 18 * kMinute + 1, 3, {{"chrome", 90}}),
+      days("20260105", kDay + 10 * kMinute, kDay + 20 * kMinute, 4, {{"chrome", 15}}),
       event("20260105", kDay + 15 * kMinute, "lock"),
       event("20260105", kDay + kMinute, "started"),
       R"({"kind":"apps","date":"20260105","apps":{"chrome":{"version":"2.0"},"code":"not an entry"}})",
@@ -52,10 +55,10 @@ TEST(DashboardDay, CountsEachBucketOnceFromItsLatestRecord) {
   EXPECT_EQ(day["series"], json::array({"chrome", "code", "other"}));
   ASSERT_EQ(day["buckets"].size(), 2u);
   EXPECT_EQ(day["buckets"][0], (json{{"start", kDay}, {"samples", 10}, {"shares", {40.0, 20.0, 2.0}}}));
-  EXPECT_EQ(day["buckets"][1], (json{{"start", kDay + 10 * kMinute}, {"samples", 4}, {"shares", {25.0, 0.0, 5.0}}}));
+  EXPECT_EQ(day["buckets"][1], (json{{"start", kDay + 10 * kMinute}, {"samples", 8}, {"shares", {20.0, 0.0, 2.5}}}));
 
-  // chrome: 40% of 10 minutes plus 25% of 4; b: 1% of 10 plus 5% of 4.
-  const std::pair<std::string, double> minutes[] = {{"chrome", 5.0}, {"code", 2.0}, {"b", 0.3}, {"a", 0.1}};
+  // chrome: 40% of 10 minutes, 25% of 4 and 15% of 4; b: 1% of 10 plus 5% of 4.
+  const std::pair<std::string, double> minutes[] = {{"chrome", 5.6}, {"code", 2.0}, {"b", 0.3}, {"a", 0.1}};
   ASSERT_EQ(day["apps"].size(), std::size(minutes));
   for (std::size_t i = 0; i < std::size(minutes); ++i) {
     EXPECT_EQ(day["apps"][i]["name"], minutes[i].first);

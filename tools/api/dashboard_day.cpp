@@ -41,16 +41,20 @@ const json& member(const json& object, const char* key) {
   return found != object.end() ? *found : kNothing;
 }
 
-// The latest record of a bucket wins: a later end, or the same end received later.
-void addDays(const json& record, std::map<std::int64_t, Bucket>& buckets) {
+// The records of one bucket, by the pipeline run that wrote them. Within a run the latest record
+// wins (a later end, or the same end received later): a run's partial records and its final one
+// cover the same minutes. A later record with fewer samples comes from a new run (the agent
+// restarted inside the bucket), whose minutes add to those of the run before.
+void addDays(const json& record, std::map<std::int64_t, std::vector<Bucket>>& runs) {
   Bucket bucket;
   std::int64_t start = 0;
   if (!integer(record, "start", start) || !integer(record, "end", bucket.end) ||
       !integer(record, "samples", bucket.samples) || bucket.samples < 0) {
     return;
   }
-  const auto known = buckets.find(start);
-  if (known != buckets.end() && known->second.end > bucket.end) {
+  std::vector<Bucket>& known = runs[start];
+  if (!known.empty() &&
+      (bucket.end < known.back().end || (bucket.end == known.back().end && bucket.samples < known.back().samples))) {
     return;
   }
   const json& apps = member(record, "apps");
@@ -61,7 +65,26 @@ void addDays(const json& record, std::map<std::int64_t, Bucket>& buckets) {
       }
     }
   }
-  buckets[start] = std::move(bucket);
+  if (!known.empty() && bucket.samples >= known.back().samples) {
+    known.back() = std::move(bucket);
+  } else {
+    known.push_back(std::move(bucket));
+  }
+}
+
+// A bucket from its runs: their samples added, the shares averaged over all of them.
+Bucket merged(const std::vector<Bucket>& runs) {
+  Bucket out;
+  for (const Bucket& run : runs) {
+    out.samples += run.samples;
+    for (const auto& [name, share] : run.shares) {
+      out.shares[name] += share * static_cast<double>(run.samples);
+    }
+  }
+  for (auto& [name, share] : out.shares) {
+    share = out.samples > 0 ? share / static_cast<double>(out.samples) : 0.0;
+  }
+  return out;
 }
 
 void addEvents(const json& record, json& events) {
@@ -114,7 +137,7 @@ json dashboardDay(const std::vector<std::string>& bodies, const std::string& dat
   }
   const std::string date = dateIn.empty() && !dates.empty() ? *dates.rbegin() : dateIn;
 
-  std::map<std::int64_t, Bucket> buckets;
+  std::map<std::int64_t, std::vector<Bucket>> runs;
   std::map<std::string, json> catalogue;
   json events = json::array();
   for (const json& record : records) {
@@ -122,7 +145,7 @@ json dashboardDay(const std::vector<std::string>& bodies, const std::string& dat
     if (kind == "apps") {
       addCatalogue(record, catalogue);
     } else if (kind == "days" && text(record, "date") == date) {
-      addDays(record, buckets);
+      addDays(record, runs);
     } else if (kind == "events" && text(record, "date") == date) {
       addEvents(record, events);
     }
@@ -131,6 +154,10 @@ json dashboardDay(const std::vector<std::string>& bodies, const std::string& dat
     return a["at"].get<std::int64_t>() < b["at"].get<std::int64_t>();
   });
 
+  std::map<std::int64_t, Bucket> buckets;
+  for (const auto& [start, bucketRuns] : runs) {
+    buckets[start] = merged(bucketRuns);
+  }
   std::map<std::string, double> minutes;
   for (const auto& [start, bucket] : buckets) {
     for (const auto& [name, share] : bucket.shares) {

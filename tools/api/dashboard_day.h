@@ -17,8 +17,9 @@ namespace ostrivel::api {
 //              "version", "path" when known}], most CPU minutes first,
 //    "events": [{"at", "kind"}] in time order}
 // A bucket counts once, from its latest record: the partial records of an open bucket and its
-// final record cover the same minutes. CPU minutes of an application: its share / 100 times the
-// minutes its bucket measured (one sample a minute), summed over the day's buckets.
+// final record cover the same minutes; only an agent restarted inside a bucket adds the latest
+// record of its new run. CPU minutes of an application: its share / 100 times the minutes its
+// bucket measured (one sample a minute), summed over the day's buckets.
 nlohmann::json dashboardDay(const std::vector<std::string>& bodies, const std::string& date, std::size_t topCount);
 
 }  // namespace ostrivel::api

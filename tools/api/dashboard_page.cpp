@@ -131,6 +131,8 @@ constexpr std::string_view kScript = R"js('use strict';
   const utc = (ms) => new Date(ms).toISOString();
   const clock = (ms) => utc(ms).slice(11, 16);
   const stamp = (ms) => utc(ms).slice(0, 19).replace('T', ' ') + ' UTC';
+  // Two decimals, but an application that used a little is not shown as 0.00.
+  const minutes = (value) => (value >= 0.01 || value === 0 ? value.toFixed(2) : value.toPrecision(2));
   const dayText = (key) => key.slice(0, 4) + '-' + key.slice(4, 6) + '-' + key.slice(6, 8);
   const percent = (value) =>
       (value >= 10 || value === 0 ? value.toFixed(0) : value >= 1 ? value.toFixed(1) : value.toPrecision(2)) + ' %';
@@ -236,7 +238,7 @@ constexpr std::string_view kScript = R"js('use strict';
     document.getElementById('legend').replaceChildren(...day.series.map((name, i) =>
         node('li', {class: 'series'}, node('span', {class: 'swatch ' + colour(day, i)}), name)));
     document.querySelector('#apps tbody').replaceChildren(...day.apps.map((app) => node('tr', {},
-        node('td', {class: 'app'}, app.name), node('td', {class: 'minutes'}, app.cpuMinutes.toFixed(2)),
+        node('td', {class: 'app'}, app.name), node('td', {class: 'minutes'}, minutes(app.cpuMinutes)),
         node('td', {}, app.product || ''), node('td', {}, app.description || ''), node('td', {}, app.company || ''),
         node('td', {}, app.version || ''), node('td', {class: 'path'}, app.path || ''))));
   }
