@@ -11,6 +11,7 @@ packages=(
   wixl msitools
   clang libclang-rt-14-dev
   jq curl procps psmisc util-linux
+  chromium
 )
 
 missing=()

@@ -18,8 +18,9 @@ using nlohmann::json;
 // A server on a free loopback port, served from a thread of its own.
 class RunningServer {
  public:
-  explicit RunningServer(const std::filesystem::path& state, AccountOptions account = {})
-      : server(ServerOptions{0, state, account}, log), port(server.bind()), client("127.0.0.1", port) {
+  explicit RunningServer(const std::filesystem::path& state, AccountOptions account = {},
+                         std::size_t receivedLimit = ServerOptions{}.receivedLimit)
+      : server(ServerOptions{0, state, account, receivedLimit}, log), port(server.bind()), client("127.0.0.1", port) {
     serving = std::jthread([this] { server.run(); });
     client.set_keep_alive(true);
     client.set_tcp_nodelay(true);
@@ -88,6 +89,9 @@ TEST(ApiServer, RegistrationIsPolledApprovedClaimedAndReleased) {
   EXPECT_FALSE(claim.body.value("tokenId", "").empty());
   const std::string agentId = claim.body.value("agentId", "");
   EXPECT_FALSE(agentId.empty());
+  // A claim whose credential the account forgot is gone, as a released one is.
+  api.admin("POST", "revoke", {{"agentId", agentId}, {"forget", true}});
+  EXPECT_EQ(api.call("GET", "/register/" + nonce).status, 410);
   EXPECT_EQ(api.call("DELETE", "/register/" + nonce).status, 200);
   EXPECT_EQ(api.call("GET", "/register/" + nonce).status, 410);
   EXPECT_EQ(api.call("DELETE", "/register/unknown").status, 404);
@@ -172,6 +176,9 @@ TEST(ApiServer, BadInputGets400WithAnErrorAndTheServerCarriesOn) {
       {"/admin/script", R"({"path":"ingest"})"},
       {"/admin/options", R"({"cadenceMinutes":"5"})"},
       {"/admin/approve", "not json"},
+      {"/admin/credential", R"({"agentId":"/tmp/outside"})"},
+      {"/admin/credential", R"({"agentId":"../up"})"},
+      {"/admin/credential", R"({"agentId":"a b"})"},
   };
   for (const auto& [path, body] : bad) {
     const auto reply = api.call("POST", path, body);
@@ -227,6 +234,57 @@ TEST(ApiServer, ScriptedAnswersComeFirstAndEveryRequestIsListed) {
   EXPECT_EQ(stats["requests"], 8);
   EXPECT_EQ(stats["connections"], 1);
   EXPECT_EQ(stats["records"], 2);
+}
+
+TEST(ApiServer, OldRequestsAndExpiredSessionsAreForgotten) {
+  testing::TempDirectory state;
+  RunningServer api(state.path(), {}, 2);
+  const std::string secret = api.admin("POST", "credential", {{"agentId", "PC-7_b"}})["secret"];
+  api.sessionFor(secret);
+  api.admin("POST", "expireSessions");
+  const std::string session = api.sessionFor(secret);
+  for (int n = 1; n <= 3; ++n) {
+    EXPECT_EQ(api.call("POST", "/ingest", json{{"n", n}}.dump(), session).status, 200);
+  }
+  const json received = api.admin("GET", "received");
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0]["body"], R"({"n":2})");
+  const json stats = api.admin("GET", "stats");
+  EXPECT_EQ(stats["requests"], 5);
+  EXPECT_EQ(stats["sessions"], 1);
+  EXPECT_TRUE(std::filesystem::exists(state.path() / "records" / "PC-7_b" / "000003.json"));
+}
+
+TEST(ApiServer, TheDashboardListsEachPcWithItsStateAndShowsOneDay) {
+  testing::TempDirectory state;
+  RunningServer api(state.path());
+  EXPECT_NE(api.call("GET", "/").text.find(R"(<script src="/dashboard.js"></script>)"), std::string::npos);
+  EXPECT_EQ(api.call("GET", "/dashboard.js").status, 200);
+  const std::string active = api.admin("POST", "credential", {{"agentId", "pc-a"}, {"name", "A"}})["secret"];
+  const std::string paused = api.admin("POST", "credential", {{"agentId", "pc-b"}})["secret"];
+  api.admin("POST", "credential", {{"agentId", "pc-c"}});
+  api.call("POST", "/register", R"({"computerName":"PC-new"})");
+  const std::string days =
+      R"({"kind":"days","date":"20260105","start":1767571200000,"end":1767571800000,"samples":10,"apps":{"c":30}})";
+  EXPECT_EQ(api.call("POST", "/ingest", days, api.sessionFor(active)).status, 200);
+  api.admin("POST", "suspend", {{"agentId", "pc-b"}});
+  EXPECT_EQ(api.call("POST", "/serviceAccountToken", json{{"serviceAccountToken", paused}}.dump()).body["error"],
+            "suspended");
+  api.admin("POST", "revoke", {{"agentId", "pc-c"}});
+  EXPECT_EQ(api.call("POST", "/admin/suspend", R"({"agentId":"nobody"})").status, 404);
+
+  const json overview = api.admin("GET", "agents");
+  std::string states;
+  for (const auto& pc : overview["agents"]) {
+    states += pc["agentId"].get<std::string>() + "=" + pc["state"].get<std::string>() + " ";
+  }
+  EXPECT_EQ(states, "pc-a=active pc-b=suspended pc-c=revoked ");
+  EXPECT_TRUE(overview["agents"][0].contains("lastUploadMs"));
+  EXPECT_EQ(overview["pending"][0]["computerName"], "PC-new");
+  const json day = api.admin("GET", "day?agentId=pc-a");
+  EXPECT_EQ(day["apps"][0], (json{{"name", "c"}, {"cpuMinutes", 3.0}}));
+  EXPECT_EQ(api.call("GET", "/admin/day?agentId=..%2Fpc-a").status, 400);
+  EXPECT_EQ(api.admin("GET", "stats")["requests"], 4);  // the dashboard's own requests are not the agents'
 }
 
 TEST(ApiServer, ARestartedServerKnowsItsCredentialsAndKeepsNumberingRecords) {

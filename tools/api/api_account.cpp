@@ -2,6 +2,8 @@
 // the records received, kept in a folder so that a restarted server still knows its credentials.
 #include "api_account.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -82,6 +84,12 @@ bool applyJson(const json& changes, AccountOptions& options) {
   return true;
 }
 
+bool isAgentId(const std::string& text) {
+  return !text.empty() && text.size() <= 64 &&
+         text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") ==
+             std::string::npos;
+}
+
 ApiAccount::ApiAccount(fs::path stateDirectory, AccountOptions options)
     : directory(std::move(stateDirectory)), settings(options), random(std::random_device{}()) {
   load();
@@ -137,8 +145,13 @@ Answer ApiAccount::pollRegistration(const std::string& nonce) {
     }
     return {202, json{{"status", "pending"}}};
   }
-  const Credential& credential = credentials.at(registration.secret);
-  return {200, json{{"secret", registration.secret}, {"tokenId", credential.tokenId}, {"agentId", credential.agentId}}};
+  const auto credential = credentials.find(registration.secret);
+  if (credential == credentials.end()) {
+    return error(410, "the credential of this registration was forgotten");
+  }
+  return {200, json{{"secret", registration.secret},
+                    {"tokenId", credential->second.tokenId},
+                    {"agentId", credential->second.agentId}}};
 }
 
 Answer ApiAccount::releaseRegistration(const std::string& nonce) {
@@ -164,9 +177,11 @@ Answer ApiAccount::exchange(const json& request, std::int64_t nowMs) {
   if (found->second.revoked) {
     return error(403, "revoked");
   }
-  if (suspended) {
+  if (suspended || suspendedAgents.count(found->second.agentId) > 0) {
     return error(403, "suspended");
   }
+  // Sessions are only ever added here, so expired ones go here too.
+  std::erase_if(sessions, [nowMs](const auto& entry) { return entry.second.expiresAtMs <= nowMs; });
   const std::string token = "sess_" + randomHex(24);
   sessions[token] = Session{found->first, nowMs + settings.sessionLifetimeSeconds * 1000};
   return {200, json{{"sessionJwt", token}, {"expiresIn", settings.sessionLifetimeSeconds}}};
@@ -189,7 +204,7 @@ Answer ApiAccount::ingest(const std::string& authorization, const std::string& b
   if (credential == credentials.end() || credential->second.revoked) {
     return error(401, "session of a withdrawn credential");  // the exchange then tells why
   }
-  if (suspended) {
+  if (suspended || suspendedAgents.count(credential->second.agentId) > 0) {
     return error(403, "suspended");
   }
   if (json::parse(body, nullptr, false).is_discarded()) {
@@ -245,11 +260,14 @@ void ApiAccount::approveLocked(Registration& registration) {
   registration.state = "approved";
 }
 
-json ApiAccount::newCredential(const std::string& agentId, const std::string& name) {
+Answer ApiAccount::newCredential(const std::string& agentId, const std::string& name) {
+  if (!agentId.empty() && !isAgentId(agentId)) {
+    return error(400, "agentId may hold only letters, digits, _ and -");
+  }
   std::lock_guard lock(mutex);
   json issued = issue(agentId, name.empty() ? "PC" : name);
   save();
-  return issued;
+  return {200, issued};
 }
 
 json ApiAccount::issue(const std::string& agentIdIn, const std::string& name) {
@@ -300,6 +318,20 @@ void ApiAccount::suspend(bool suspend) {
   save();
 }
 
+bool ApiAccount::suspendAgent(const std::string& agentId, bool suspend) {
+  std::lock_guard lock(mutex);
+  if (agents.count(agentId) == 0) {
+    return false;
+  }
+  if (suspend) {
+    suspendedAgents.insert(agentId);
+  } else {
+    suspendedAgents.erase(agentId);
+  }
+  save();
+  return true;
+}
+
 int ApiAccount::expireSessions() {
   std::lock_guard lock(mutex);
   const int count = static_cast<int>(sessions.size());
@@ -326,6 +358,57 @@ json ApiAccount::registrations() const {
   return out;
 }
 
+json ApiAccount::overview() const {
+  std::lock_guard lock(mutex);
+  json list = json::array();
+  for (const auto& [id, name] : agents) {
+    const bool live = std::any_of(credentials.begin(), credentials.end(), [&id](const auto& entry) {
+      return entry.second.agentId == id && !entry.second.revoked;
+    });
+    const bool paused = suspended || suspendedAgents.count(id) > 0;
+    json entry{{"agentId", id}, {"name", name}, {"state", !live ? "revoked" : paused ? "suspended" : "active"}};
+    // A record file is only ever added to its folder, so the folder's time is the last upload's.
+    std::error_code failed;
+    const auto changed = fs::last_write_time(directory / "records" / id, failed);
+    if (!failed) {
+      entry["lastUploadMs"] = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::file_clock::to_sys(changed).time_since_epoch())
+                                  .count();
+    }
+    list.push_back(std::move(entry));
+  }
+  json pending = json::array();
+  for (const auto& [nonce, registration] : claims) {
+    if (registration.state == "pending") {
+      pending.push_back(json{{"nonce", nonce},
+                             {"computerName", registration.computerName},
+                             {"previousAgentId", registration.previousAgentId}});
+    }
+  }
+  return json{{"suspended", suspended}, {"agents", list}, {"pending", pending}};
+}
+
+std::vector<std::string> ApiAccount::storedRecords(const std::string& agentId) const {
+  if (!isAgentId(agentId)) {
+    return {};
+  }
+  std::lock_guard lock(mutex);
+  std::vector<fs::path> files;
+  std::error_code failed;
+  for (fs::directory_iterator it(directory / "records" / agentId, failed), end; !failed && it != end;
+       it.increment(failed)) {
+    if (it->path().extension() == ".json") {
+      files.push_back(it->path());
+    }
+  }
+  std::sort(files.begin(), files.end());  // numbered in the order received
+  std::vector<std::string> bodies;
+  for (const fs::path& file : files) {
+    bodies.push_back(readFile(file));
+  }
+  return bodies;
+}
+
 json ApiAccount::records(const std::string& agentId) const {
   std::lock_guard lock(mutex);
   json out = json::array();
@@ -336,6 +419,11 @@ json ApiAccount::records(const std::string& agentId) const {
     }
   }
   return out;
+}
+
+std::size_t ApiAccount::sessionCount() const {
+  std::lock_guard lock(mutex);
+  return sessions.size();
 }
 
 std::size_t ApiAccount::recordCount() const {
@@ -360,6 +448,9 @@ void ApiAccount::load() {
   }
   try {
     suspended = state.value("suspended", false);
+    for (const auto& id : state.value("suspendedAgents", json::array())) {
+      suspendedAgents.insert(id.get<std::string>());
+    }
     const json agentList = state.value("agents", json::object());
     const json credentialList = state.value("credentials", json::array());
     const json registrationList = state.value("registrations", json::object());
@@ -387,8 +478,11 @@ void ApiAccount::load() {
 }
 
 void ApiAccount::save() const {
-  json state{
-      {"suspended", suspended}, {"agents", agents}, {"credentials", json::array()}, {"registrations", json::object()}};
+  json state{{"suspended", suspended},
+             {"suspendedAgents", suspendedAgents},
+             {"agents", agents},
+             {"credentials", json::array()},
+             {"registrations", json::object()}};
   for (const auto& [secret, credential] : credentials) {
     state["credentials"].push_back({{"secret", secret},
                                     {"tokenId", credential.tokenId},

@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace ostrivel::api {
 
@@ -29,6 +31,9 @@ nlohmann::json toJson(const AccountOptions& options);
 // Applies the members present; false (and nothing changed) when one has the wrong type.
 bool applyJson(const nlohmann::json& changes, AccountOptions& options);
 
+// Agent ids name folders under the state folder: letters, digits, "_" and "-" only.
+bool isAgentId(const std::string& text);
+
 // Thread-safe: every operation takes the account's lock. Times are Unix milliseconds.
 class ApiAccount {
  public:
@@ -42,15 +47,24 @@ class ApiAccount {
 
   // Approves one pending registration, or every one when nonce is empty; the nonces approved.
   nlohmann::json approve(const std::string& nonce);
-  // A credential for a new (or the named) agent, as a claim would carry it.
-  nlohmann::json newCredential(const std::string& agentId, const std::string& name);
+  // A credential for a new (or the named) agent, as a claim would carry it; 400 for a bad id.
+  Answer newCredential(const std::string& agentId, const std::string& name);
   // Revokes (403 at the exchange) or forgets (401) the credentials matching one selector
   // member: "secret", "tokenId" or "agentId". Returns how many matched.
   int revoke(const nlohmann::json& selector, bool forget);
   void suspend(bool suspended);
+  // One agent's suspension, answered as the account's is; false for an unknown agent.
+  bool suspendAgent(const std::string& agentId, bool suspended);
   int expireSessions();
 
   nlohmann::json registrations() const;
+  // The PCs as the dashboard lists them: {"suspended" (the account), "agents": [{"agentId",
+  // "name", "state" (active, suspended or revoked), "lastUploadMs" (when its last record was
+  // stored, in any life of the server)?}], "pending": [{"nonce", "computerName", "previousAgentId"}]}.
+  nlohmann::json overview() const;
+  // The record files stored for one agent, in every life of the server, oldest first.
+  std::vector<std::string> storedRecords(const std::string& agentId) const;
+  std::size_t sessionCount() const;
   // Stored records in the order received, of one agent or of all.
   nlohmann::json records(const std::string& agentId) const;
   std::size_t recordCount() const;
@@ -95,6 +109,7 @@ class ApiAccount {
   std::map<std::string, Session> sessions;        // session token -> session
   std::vector<Record> received;
   std::map<std::string, int> nextRecord;  // agent id -> number of its next record file
+  std::set<std::string> suspendedAgents;
   bool suspended = false;
 };
 

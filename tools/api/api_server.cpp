@@ -4,6 +4,8 @@
 
 #include <httplib.h>
 
+#include "dashboard_day.h"
+#include "dashboard_page.h"
 #include "loopback_server.h"
 
 #include <chrono>
@@ -19,6 +21,8 @@ constexpr std::size_t kMaxBody = 1000000;
 // Bodies up to this are read whole and refused with a JSON 400; only larger ones meet httplib's 413.
 constexpr std::size_t kReadLimit = 16 * 1000 * 1000;
 constexpr int kMaxDelayMs = 120000;
+// Chart series of the dashboard: the applications with the most CPU minutes, then the rest.
+constexpr std::size_t kTopApplications = 6;
 
 std::int64_t nowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -46,6 +50,19 @@ std::optional<json> adminBody(const httplib::Request& request) {
     return std::nullopt;
   }
   return parsed;
+}
+
+// The dashboard's page and script: from the API only, and no inline script, so a name an agent
+// sent cannot run even if it ever reached the page as markup.
+void servePage(const std::string& path, httplib::Response& response) {
+  response.set_header("Content-Security-Policy", std::string(dashboardSecurityPolicy()));
+  response.set_header("X-Content-Type-Options", "nosniff");
+  response.set_header("Cache-Control", "no-store");
+  if (path.empty()) {
+    response.set_content(std::string(dashboardHtml()), "text/html; charset=utf-8");
+  } else {
+    response.set_content(std::string(dashboardScript()), "text/javascript; charset=utf-8");
+  }
 }
 
 // httplib adds the peer's address as pseudo headers; they were never sent.
@@ -141,10 +158,13 @@ void ApiServer::stop() { server->stopServing(); }
 
 void ApiServer::dispatch(const httplib::Request& request, httplib::Response& response) {
   const std::string path = request.path.substr(request.path.rfind('/', 0) == 0 ? 1 : 0);
-  const bool admin = path.rfind("admin/", 0) == 0;
+  const bool page = request.method == "GET" && (path.empty() || path == "dashboard.js");
+  const bool admin = page || path.rfind("admin/", 0) == 0;
   try {
     if (request.body.size() > kMaxBody) {
       refuse(response, 400, "body over 1000000 bytes");
+    } else if (page) {
+      servePage(path, response);
     } else if (admin) {
       serveAdmin(path.substr(6), request, response);
     } else if (const auto scripted = nextScripted(path); scripted && (scripted->delayMs > 0 || scripted->status)) {
@@ -205,7 +225,10 @@ void ApiServer::serveAdmin(const std::string& path, const httplib::Request& requ
   if (method == "GET" && path == "stats") {
     std::lock_guard lock(mutex);
     reply(response, 200,
-          json{{"requests", received.size()}, {"connections", connections.size()}, {"records", account.recordCount()}});
+          json{{"requests", requests},
+               {"connections", connections.size()},
+               {"records", account.recordCount()},
+               {"sessions", account.sessionCount()}});
   } else if (method == "GET" && path == "received") {
     const std::string only = request.get_param_value("path");
     std::lock_guard lock(mutex);
@@ -218,13 +241,24 @@ void ApiServer::serveAdmin(const std::string& path, const httplib::Request& requ
     reply(response, 200, list);
   } else if (method == "DELETE" && path == "received") {
     std::lock_guard lock(mutex);
-    received = json::array();
+    received.clear();
+    requests = 0;
     connections.clear();
     reply(response, 200, json::object());
   } else if (method == "GET" && path == "records") {
     reply(response, 200, account.records(request.get_param_value("agentId")));
   } else if (method == "GET" && path == "registrations") {
     reply(response, 200, account.registrations());
+  } else if (method == "GET" && path == "agents") {
+    reply(response, 200, account.overview());
+  } else if (method == "GET" && path == "day") {
+    const std::string agentId = request.get_param_value("agentId");
+    if (!isAgentId(agentId)) {
+      refuse(response, 400, "agentId (letters, digits, _ and -) is missing");
+      return;
+    }
+    reply(response, 200,
+          dashboardDay(account.storedRecords(agentId), request.get_param_value("date"), kTopApplications));
   } else if (method == "POST" && path == "approve") {
     const json nonce = body->value("nonce", json(""));
     if (!nonce.is_string()) {
@@ -240,7 +274,7 @@ void ApiServer::serveAdmin(const std::string& path, const httplib::Request& requ
       refuse(response, 400, "agentId and name must be strings");
       return;
     }
-    reply(response, 200, account.newCredential(agentId.get<std::string>(), name.get<std::string>()));
+    reply(response, account.newCredential(agentId.get<std::string>(), name.get<std::string>()));
   } else if (method == "POST" && path == "revoke") {
     const json forget = body->value("forget", json(false));
     if (!forget.is_boolean()) {
@@ -251,11 +285,17 @@ void ApiServer::serveAdmin(const std::string& path, const httplib::Request& requ
     reply(response, matched > 0 ? 200 : 404, json{{"matched", matched}});
   } else if (method == "POST" && path == "suspend") {
     const json suspended = body->value("suspended", json(true));
-    if (!suspended.is_boolean()) {
-      refuse(response, 400, "suspended must be a boolean");
+    const json agentId = body->value("agentId", json(""));
+    if (!suspended.is_boolean() || !agentId.is_string()) {
+      refuse(response, 400, "suspended must be a boolean, agentId a string");
       return;
     }
-    account.suspend(suspended.get<bool>());
+    if (agentId.get<std::string>().empty()) {
+      account.suspend(suspended.get<bool>());
+    } else if (!account.suspendAgent(agentId.get<std::string>(), suspended.get<bool>())) {
+      refuse(response, 404, "unknown agent");
+      return;
+    }
     reply(response, 200, json{{"suspended", suspended}});
   } else if (method == "POST" && path == "expireSessions") {
     reply(response, 200, json{{"expired", account.expireSessions()}});
@@ -348,6 +388,10 @@ void ApiServer::remember(const httplib::Request& request, const httplib::Respons
                           {"body", request.body},
                           {"status", response.status},
                           {"connection", connection}});
+  ++requests;
+  while (received.size() > options.receivedLimit) {
+    received.pop_front();
+  }
 }
 
 void ApiServer::logLine(const httplib::Request& request, const httplib::Response& response) {

@@ -29,6 +29,7 @@ struct ServerOptions {
   int port = 0;  // 0: any free port
   std::filesystem::path stateDirectory;
   AccountOptions account;
+  std::size_t receivedLimit = 5000;  // the newest agent requests kept for admin/received
 };
 
 // One scripted answer of a path: a status replaces the real handling, a delay alone only holds
@@ -71,7 +72,8 @@ class ApiServer {
 
   std::mutex mutex;  // everything below, and the log stream
   std::map<std::string, std::deque<ScriptedAnswer>> scripts;
-  nlohmann::json received = nlohmann::json::array();
+  std::deque<nlohmann::json> received;                     // the newest receivedLimit agent requests
+  std::size_t requests = 0;                                // agent requests since the list was last cleared
   std::map<std::pair<std::string, int>, int> connections;  // client address and port -> number
 };
 

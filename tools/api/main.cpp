@@ -12,7 +12,7 @@
 // The agent's endpoints:
 //   POST   register              {"computerName", ...,"previousAgentId"?} -> 200 {"nonce"}
 //   GET    register/<nonce>      202 until approved, then 200 {"secret","tokenId","agentId"};
-//                                404 unknown, 410 once released
+//                                404 unknown, 410 once released or its credential forgotten
 //   DELETE register/<nonce>      releases the claim
 //   POST   serviceAccountToken   {"serviceAccountToken"} -> 200 {"sessionJwt"}; 401 unknown,
 //                                403 {"error":"revoked"} or {"error":"suspended"}
@@ -21,23 +21,30 @@
 // Bad input (malformed JSON, missing members, bodies over 1,000,000 bytes) gets 400 {"error"}.
 //
 // Admin endpoints (JSON bodies; an empty body means {}):
-//   GET    admin/stats           {"requests","connections","records"} (agent requests only;
-//                                connections are distinct client ports)
-//   GET    admin/received[?path=ingest]   every agent request: method, path, headers, body,
-//                                status, connection; DELETE clears the list and the counts
+//   GET    admin/stats           {"requests","connections","records","sessions"} (agent
+//                                requests only; connections are distinct client ports)
+//   GET    admin/received[?path=ingest]   the newest 5,000 agent requests: method, path,
+//                                headers, body, status, connection; DELETE clears the list
+//                                and the counts
 //   GET    admin/records[?agentId=]       stored records in the order received
 //   GET    admin/registrations   nonce, state, computerName, previousAgentId, polls
 //   POST   admin/approve         {"nonce"?}: that registration, or every pending one
-//   POST   admin/credential      {"agentId"?,"name"?} -> {"secret","tokenId","agentId"}
+//   POST   admin/credential      {"agentId"?,"name"?} -> {"secret","tokenId","agentId"}; ids
+//                                hold only letters, digits, _ and -
 //   POST   admin/revoke          {"secret"|"tokenId"|"agentId", "forget"?}: revoked (403 at the
 //                                exchange) or forgotten (401)
-//   POST   admin/suspend         {"suspended"?: true}: the account's suspension on or off
+//   POST   admin/suspend         {"suspended"?: true, "agentId"?}: the account's suspension,
+//                                or one agent's, on or off
 //   POST   admin/expireSessions  every session token issued so far now gets 401
 //   POST   admin/script          {"path":"ingest","answers":[{"status","body","bodyBytes",
 //                                "contentType","delayMs","count"}]}: the next answers of a path
 //                                (a "*" at the end matches a prefix); without "status" only
 //                                the delay applies; DELETE admin/script forgets them all
 //   GET|POST admin/options       {"autoApprove","delete","sessionLifetimeSeconds","cadenceMinutes"}
+//   GET    admin/agents          the PCs with their state, and the pending registrations
+//   GET    admin/day?agentId=[&date=]   one PC's day for the dashboard
+//
+// The dashboard: GET / (and /dashboard.js) in a browser.
 #include <signal.h>
 
 #include <unistd.h>
