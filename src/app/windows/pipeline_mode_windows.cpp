@@ -37,7 +37,7 @@ int runPipelineMode(const SharedObjects& shared) {
   // console run that is not elevated could take nothing back; it writes only where it may.
   GuardReport guard;
   if (!console || processIsElevated()) {
-    guard = secureDataFolder(shared.paths.dataDirectory);
+    guard = secureDataFolder(shared.paths.dataDirectory, "[main] ");
   }
   for (const auto& finding : guard.findings) {
     log.log(finding.level, finding.message, {});

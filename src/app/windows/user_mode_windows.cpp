@@ -23,7 +23,7 @@ int runUserMode(const SharedObjects& shared) {
   // it back when it started, and is left to write undisturbed.
   GuardReport guard;
   if (changesTheService(mode) && elevated && !ScmWindows(executable, shared.paths.dataDirectory).isRunning()) {
-    guard = secureDataFolder(shared.paths.dataDirectory);
+    guard = secureDataFolder(shared.paths.dataDirectory, "[ui] ");
   }
   LoggerMux log;
   LoggerConsole consoleLogger;
