@@ -42,7 +42,7 @@ int runPipelineMode(const SharedObjects& shared) {
   for (const auto& finding : guard.findings) {
     log.log(finding.level, finding.message, {});
   }
-  LoggerFile fileLogger(shared.paths.serviceLogDirectory, shared.clock, kLogRetentionDays);
+  LoggerFile fileLogger(shared.files, shared.paths.serviceLogDirectory, shared.clock, kLogRetentionDays);
   log.add(&fileLogger);
   for (const auto& finding : guard.findings) {
     fileLogger.log(finding.level, finding.message, {});  // an administrator finds them in the day log too
