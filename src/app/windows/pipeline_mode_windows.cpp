@@ -49,7 +49,9 @@ int runPipelineMode(const SharedObjects& shared) {
   }
   log.info("[main] " + std::string(kProductName) + " " + std::string(kAgentVersion) + " -> " + shared.urls.api);
 
-  HttpRequestWindows http(shared.urls.api);
+  // The process's stop also cuts the HTTP request in flight, so the uploader returns at once.
+  const std::stop_token stop = console ? installConsoleHandler() : serviceStopToken();
+  HttpRequestWindows http(shared.urls.api, stop);
   SamplerWindows sampler(shared.clock);
   EventsWindows events(shared.clock);
   AppsRegistryWindows catalogue(shared.clock);
@@ -64,7 +66,7 @@ int runPipelineMode(const SharedObjects& shared) {
                           uploader, identity, shared.paths.dataDirectory, kSamplingWindowSeconds);
 
   if (console) {
-    service.run(installConsoleHandler());
+    service.run(stop);
     return 0;
   }
   // Rewritten at every start, so a service installed by any means restarts after a crash.

@@ -63,6 +63,8 @@ bool startServiceDispatcher(ServicePipeline* pipeline) {
   return StartServiceCtrlDispatcherA(table) != 0;
 }
 
+std::stop_token serviceStopToken() { return host.stopToken(); }
+
 std::stop_token installConsoleHandler() {
   SetConsoleCtrlHandler(consoleHandler, TRUE);
   return consoleStop.get_token();

@@ -11,6 +11,9 @@ namespace ostrivel {
 // at once when the process was not started by the service manager.
 bool startServiceDispatcher(ServicePipeline* pipeline);
 
+// Requested when the service manager stops the service.
+std::stop_token serviceStopToken();
+
 // Ctrl+C, Ctrl+Break and closing the console request a stop of the returned token's source.
 std::stop_token installConsoleHandler();
 
