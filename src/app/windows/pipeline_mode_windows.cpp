@@ -1,4 +1,6 @@
 // The pipeline modes: "-run" in a console and "-service" under the service control manager.
+#include <optional>
+
 #include "app/windows/console_windows.h"
 #include "app/windows/modes_windows.h"
 #include "delivery/api_client.h"
@@ -32,25 +34,9 @@ int runPipelineMode(const SharedObjects& shared) {
   }
   // A service never writes to a console, a console run never to the event log.
   log.add(console ? static_cast<Logger*>(&consoleLogger) : &eventLogger);
-
-  // Before anything is written under the data folder: the file logger creates its folder. A
-  // console run that is not elevated could take nothing back; it writes only where it may.
-  GuardReport guard;
-  if (!console || processIsElevated()) {
-    guard = secureDataFolder(shared.paths.dataDirectory, "[main] ");
-  }
-  for (const auto& finding : guard.findings) {
-    log.log(finding.level, finding.message, {});
-  }
-  LoggerFile fileLogger(shared.files, shared.paths.serviceLogDirectory, shared.clock, kLogRetentionDays);
-  log.add(&fileLogger);
-  for (const auto& finding : guard.findings) {
-    fileLogger.log(finding.level, finding.message, {});  // an administrator finds them in the day log too
-  }
-  log.info("[main] " + std::string(kProductName) + " " + std::string(kAgentVersion) + " -> " + shared.urls.api);
-
   // The process's stop also cuts the HTTP request in flight, so the uploader returns at once.
   const std::stop_token stop = console ? installConsoleHandler() : serviceStopToken();
+
   HttpRequestWindows http(shared.urls.api, stop);
   SamplerWindows sampler(shared.clock);
   EventsWindows events(shared.clock);
@@ -65,15 +51,44 @@ int runPipelineMode(const SharedObjects& shared) {
   OstrivelService service(log, events, sampler, shared.files, catalogue, shared.clock, shared.state, initializer,
                           uploader, identity, shared.paths.dataDirectory, kSamplingWindowSeconds);
 
+  // Before anything is written under the data folder: the file logger creates its folder. A
+  // console run that is not elevated could take nothing back; it writes only where it may.
+  std::optional<LoggerFile> fileLogger;
+  const auto prepare = [&] {
+    GuardReport guard;
+    if (!console || processIsElevated()) {
+      guard = secureDataFolder(shared.paths.dataDirectory, "[main] ");
+    }
+    for (const auto& finding : guard.findings) {
+      log.log(finding.level, finding.message, {});
+    }
+    fileLogger.emplace(shared.files, shared.paths.serviceLogDirectory, shared.clock, kLogRetentionDays);
+    log.add(&*fileLogger);
+    for (const auto& finding : guard.findings) {
+      fileLogger->log(finding.level, finding.message, {});  // an administrator finds them in the day log too
+    }
+    log.info("[main] " + std::string(kProductName) + " " + std::string(kAgentVersion) + " -> " + shared.urls.api);
+  };
+
   if (console) {
+    prepare();
     service.run(stop);
     return 0;
   }
-  // Rewritten at every start, so a service installed by any means restarts after a crash.
-  if (!setFailureActions()) {
-    log.warn("[main] service recovery actions not set");
-  }
-  return startServiceDispatcher(&service) ? 0 : 1;
+  // A service connects to the service manager first: the manager fails a start not connected
+  // within 30 s, and the guard reads the security of every file kept, weeks of them after a
+  // long time offline, on a disk that is slow at boot. It runs while the start is reported.
+  return startServiceDispatcher(&service,
+                                [&] {
+                                  prepare();
+                                  // Rewritten at every start, so a service installed by any means
+                                  // restarts after a crash.
+                                  if (!setFailureActions()) {
+                                    log.warn("[main] service recovery actions not set");
+                                  }
+                                })
+             ? 0
+             : 1;
 }
 
 }  // namespace ostrivel
