@@ -1,5 +1,9 @@
 // The pipeline modes: "-run" in a console and "-service" under the service control manager.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "app/windows/console_windows.h"
 #include "app/windows/modes_windows.h"
@@ -23,6 +27,34 @@
 #include "service/windows/service_host_windows.h"
 
 namespace ostrivel {
+
+namespace {
+
+// Takes the data folder back; what it could not secure, the agent does not write into.
+GuardReport secureForThePipeline(const SharedObjects& shared, Logger& log) {
+  GuardReport guard = secureDataFolder(shared.paths.dataDirectory, "[main] ");
+  shared.files.refuse(guard.unsecured);
+  for (const auto& finding : guard.findings) {
+    log.log(finding.level, finding.message, {});
+  }
+  return guard;
+}
+
+// Runs the guard again a pass interval apart until every folder is secured (a squatter's handle
+// let go, say); meanwhile records are measured and those that cannot be queued are warned about.
+void secureAgainUntilDone(std::stop_token stop, const SharedObjects& shared, Logger& log) {
+  std::mutex mutex;
+  std::condition_variable_any never;
+  std::unique_lock lock(mutex);
+  for (;;) {
+    never.wait_for(lock, stop, std::chrono::seconds(kUploaderPassSeconds), [] { return false; });
+    if (stop.stop_requested() || secureForThePipeline(shared, log).unsecured.empty()) {
+      return;
+    }
+  }
+}
+
+}  // namespace
 
 int runPipelineMode(const SharedObjects& shared) {
   const bool console = shared.command.mode == "-run";
@@ -54,13 +86,11 @@ int runPipelineMode(const SharedObjects& shared) {
   // Before anything is written under the data folder: the file logger creates its folder. A
   // console run that is not elevated could take nothing back; it writes only where it may.
   std::optional<LoggerFile> fileLogger;
+  std::jthread secureAgain;  // declared after what it uses: joined before they go
   const auto prepare = [&] {
     GuardReport guard;
     if (!console || processIsElevated()) {
-      guard = secureDataFolder(shared.paths.dataDirectory, "[main] ");
-    }
-    for (const auto& finding : guard.findings) {
-      log.log(finding.level, finding.message, {});
+      guard = secureForThePipeline(shared, log);
     }
     fileLogger.emplace(shared.files, shared.paths.serviceLogDirectory, shared.clock, kLogRetentionDays);
     log.add(&*fileLogger);
@@ -68,6 +98,9 @@ int runPipelineMode(const SharedObjects& shared) {
       fileLogger->log(finding.level, finding.message, {});  // an administrator finds them in the day log too
     }
     log.info("[main] " + std::string(kProductName) + " " + std::string(kAgentVersion) + " -> " + shared.urls.api);
+    if (!guard.unsecured.empty()) {
+      secureAgain = std::jthread([&](std::stop_token own) { secureAgainUntilDone(own, shared, log); });
+    }
   };
 
   if (console) {
