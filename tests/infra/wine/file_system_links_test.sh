@@ -29,7 +29,7 @@ expect_eq "$(cat "$links/elsewhere/days202601050000.json")" '{"elsewhere":true}'
 # one warning each time.
 ui="$DATA_UNIX/logs/ui"
 today="$(date +%Y%m%d).log"
-mkdir -p "$ui" "$WORK/theirs"
+mkdir -p "$ui" "$DATA_UNIX/logs/service" "$WORK/theirs"  # as an install leaves them
 for day in $(seq 10 29); do : >"$ui/202512$day.log"; done
 run_agent status
 expect_eq "$(ls "$ui" | wc -l)" 21 "day files in logs\\ui after an elevated run (twenty old ones and today's)"
