@@ -29,13 +29,6 @@ std::vector<AccessRule> sortedRules(std::vector<AccessRule> rules) {
   return rules;
 }
 
-void warn(GuardReport& report, const std::string& message) { report.findings.push_back({kLevelWarn, message}); }
-
-void fail(GuardReport& report, const std::string& message) {
-  report.findings.push_back({kLevelError, message});
-  report.secured = false;
-}
-
 void sweep(FolderSecurity& access, const std::string& path, int depth) {
   // Held open while its children go, so nobody can swap the folder for a link meanwhile.
   const auto entry = access.open(path);
@@ -43,7 +36,7 @@ void sweep(FolderSecurity& access, const std::string& path, int depth) {
     return;
   }
   if (entry->kind() == EntryKind::directory && depth < kSweepDepthLimit) {
-    for (const auto& name : access.list(path)) {
+    for (const auto& name : access.list(path).value_or(std::vector<std::string>{})) {
       sweep(access, join(path, name), depth + 1);
     }
   }
@@ -76,8 +69,20 @@ bool sameAccessList(const SecurityState& found, const SecurityState& wanted) {
          sortedRules(found.rules) == sortedRules(wanted.rules);
 }
 
-DataFolderGuard::DataFolderGuard(FolderSecurity& accessIn, std::vector<std::string> trustedAccountsIn)
-    : access(accessIn), trustedAccounts(std::move(trustedAccountsIn)) {}
+DataFolderGuard::DataFolderGuard(FolderSecurity& accessIn, std::vector<std::string> trustedAccountsIn,
+                                 std::string tagIn)
+    : access(accessIn), trustedAccounts(std::move(trustedAccountsIn)), tag(std::move(tagIn)) {}
+
+void DataFolderGuard::warn(GuardReport& report, const std::string& message) const {
+  report.findings.push_back({kLevelWarn, tag + message});
+}
+
+void DataFolderGuard::fail(GuardReport& report, const std::string& message, const std::string& folder) const {
+  report.findings.push_back({kLevelError, tag + message});
+  if (std::find(report.unsecured.begin(), report.unsecured.end(), folder) == report.unsecured.end()) {
+    report.unsecured.push_back(folder);
+  }
+}
 
 bool DataFolderGuard::trusted(const std::string& owner) const {
   return owner == kSidSystem || owner == kSidAdministrators ||
@@ -92,7 +97,7 @@ GuardReport DataFolderGuard::secure(const std::string& dataDirectory) {
   if (!root.entry) {
     return report;
   }
-  checkEntry(join(dataDirectory, "identity.json"), Contents::linksAndForeignOwners, root.takenBack, report);
+  checkEntry(dataDirectory, "identity.json", Contents::linksAndForeignOwners, root.takenBack, report);
 
   const std::string logsPath = join(dataDirectory, "logs");
   if (const Folder logs = takeFolder(logsPath, false, report); logs.entry) {
@@ -110,77 +115,94 @@ GuardReport DataFolderGuard::secure(const std::string& dataDirectory) {
 }
 
 DataFolderGuard::Folder DataFolderGuard::takeFolder(const std::string& path, bool usersModify, GuardReport& report) {
+  Folder folder = takeBack(path, usersModify, report);
+  if (!folder.entry) {
+    return folder;
+  }
+  auto names = access.list(path);
+  if (!names) {
+    // Another handle that shares no reading keeps what is inside from being judged: a credential
+    // or record planted there could not be told from the agent's.
+    fail(report, path + " could not be looked into", path);
+    return {};
+  }
+  folder.names = std::move(*names);
+  return folder;
+}
+
+DataFolderGuard::Folder DataFolderGuard::takeBack(const std::string& path, bool usersModify, GuardReport& report) {
   const SecurityState wanted = dataFolderSecurity(usersModify);
   auto entry = access.open(path);
   if (entry && entry->kind() != EntryKind::directory) {
     const bool link = entry->kind() == EntryKind::link;
     warn(report,
-         "[main] " + path +
-             (link ? " was a link, removed without following it" : " was a file where a folder belongs, removed"));
+         path + (link ? " was a link, removed without following it" : " was a file where a folder belongs, removed"));
     if (!entry->remove()) {
-      fail(report, "[main] " + path + " could not be removed");
+      fail(report, path + " could not be removed", path);
       return {};
     }
     entry.reset();
   }
   if (!entry) {
     if (!access.createDirectory(path, wanted)) {
-      fail(report, "[main] " + path + " could not be created");
+      fail(report, path + " could not be created", path);
       return {};
     }
     entry = access.open(path);
     if (!entry || entry->kind() != EntryKind::directory) {
-      fail(report, "[main] " + path + " could not be opened");
+      fail(report, path + " could not be opened", path);
       return {};
     }
     // Set once more: a platform may merge the parent's inherited rules into the list given at
     // creation. The folder is new, so there is nothing to report.
     if (!entry->secure(wanted)) {
-      fail(report, "[main] " + path + " could not be secured");
+      fail(report, path + " could not be secured", path);
     }
-    return {std::move(entry), false};
+    return {std::move(entry), false, {}};
   }
 
   const auto found = entry->security();
   if (found && trusted(found->owner) && sameAccessList(*found, wanted)) {
-    return {std::move(entry), false};
+    return {std::move(entry), false, {}};
   }
   if (!found) {
-    warn(report, "[main] " + path + " had security that could not be read, taken back");
+    warn(report, path + " had security that could not be read, taken back");
   } else if (!trusted(found->owner)) {
-    warn(report, "[main] " + path + " was owned by " + found->owner + ", taken back");
+    warn(report, path + " was owned by " + found->owner + ", taken back");
   } else {
-    warn(report, "[main] " + path + " had another access list, taken back");
+    warn(report, path + " had another access list, taken back");
   }
   if (!entry->secure(wanted)) {
-    fail(report, "[main] " + path + " could not be taken back");
+    fail(report, path + " could not be taken back", path);
   }
   // Its owner could still turn it, empty, into a junction until the new owner and list held;
   // looked at again before anything inside it is.
   if (entry->kind() != EntryKind::directory) {
-    warn(report, "[main] " + path + " became a link while it was taken back, removed without following it");
+    warn(report, path + " became a link while it was taken back, removed without following it");
     if (!entry->remove()) {
-      fail(report, "[main] " + path + " could not be removed");
+      fail(report, path + " could not be removed", path);
     }
-    fail(report, "[main] " + path + " is left to the next start");
+    fail(report, path + " is left to the next start", path);
     return {};
   }
-  return {std::move(entry), true};
+  return {std::move(entry), true, {}};
 }
 
-void DataFolderGuard::checkEntry(const std::string& path, Contents contents, bool resetKept, GuardReport& report) {
+void DataFolderGuard::checkEntry(const std::string& folder, const std::string& name, Contents contents, bool resetKept,
+                                 GuardReport& report) {
+  const std::string path = join(folder, name);
   auto entry = access.open(path);
   if (!entry) {
     return;
   }
   if (entry->kind() == EntryKind::link) {
-    warn(report, "[main] " + path + " was a link, removed without following it");
+    warn(report, path + " was a link, removed without following it");
     if (!entry->remove()) {
-      fail(report, "[main] " + path + " could not be removed");
+      fail(report, path + " could not be removed", folder);
     }
     return;
   }
-  if (contents == Contents::linksOnly) {
+  if (contents == Contents::linksOnly && !resetKept) {
     return;
   }
   // A security that cannot be read is no proof of a plant: records are not dropped on a doubt.
@@ -188,11 +210,12 @@ void DataFolderGuard::checkEntry(const std::string& path, Contents contents, boo
   if (!found) {
     return;
   }
-  if (trusted(found->owner)) {
+  if (contents == Contents::linksOnly || trusted(found->owner)) {
     if (resetKept) {
-      // The agent's own file, kept, but its list came from a folder anyone could write: it
-      // gets the folder's rules, its owner stays.
-      SecurityState kept = dataFolderSecurity(false);
+      // Kept, with its owner, but its list came from a folder anyone could write: it gets the
+      // folder's rules. Taking the folder back changed nothing below it, so each child the
+      // guard has judged is set here, one by one.
+      SecurityState kept = dataFolderSecurity(contents == Contents::linksOnly);
       kept.owner = found->owner;
       if (entry->kind() == EntryKind::file) {
         for (auto& rule : kept.rules) {
@@ -200,12 +223,12 @@ void DataFolderGuard::checkEntry(const std::string& path, Contents contents, boo
         }
       }
       if (!entry->secure(kept)) {
-        fail(report, "[main] " + path + " could not be taken back");
+        fail(report, path + " could not be taken back", folder);
       }
     }
     return;
   }
-  warn(report, "[main] " + path + " was put there by " + found->owner + ", removed");
+  warn(report, path + " was put there by " + found->owner + ", removed");
   bool removed = false;
   if (entry->kind() == EntryKind::directory) {
     // Let go first: the sweep opens it again, and the parent, already taken back, keeps its
@@ -217,17 +240,14 @@ void DataFolderGuard::checkEntry(const std::string& path, Contents contents, boo
     removed = entry->remove();
   }
   if (!removed) {
-    fail(report, "[main] " + path + " could not be removed");
+    fail(report, path + " could not be removed", folder);
   }
 }
 
 void DataFolderGuard::checkContents(const Folder& folder, const std::string& path, Contents contents,
                                     GuardReport& report) {
-  if (!folder.entry) {
-    return;
-  }
-  for (const auto& name : access.list(path)) {
-    checkEntry(join(path, name), contents, folder.takenBack, report);
+  for (const auto& name : folder.names) {
+    checkEntry(path, name, contents, folder.takenBack, report);
   }
 }
 

@@ -16,8 +16,10 @@ struct GuardFinding {
 };
 
 struct GuardReport {
-  bool secured = true;  // every folder exists, is a real folder and carries the agent's security
   std::vector<GuardFinding> findings;
+  // Folders it could not make, secure or look into, or holding an entry it could not remove, in
+  // the order met: the agent writes nothing there, nor below, until a later run secures them.
+  std::vector<std::string> unsecured;
 };
 
 // Owner Administrators; a protected list: SYSTEM and Administrators full control, Users read and
@@ -30,8 +32,9 @@ bool sameAccessList(const SecurityState& found, const SecurityState& wanted);
 class DataFolderGuard {
  public:
   // trustedAccounts are accounts besides SYSTEM and Administrators whose files are the agent's:
-  // the account of the elevated process running the guard.
-  DataFolderGuard(FolderSecurity& access, std::vector<std::string> trustedAccounts);
+  // the account of the elevated process running the guard. Every finding starts with tag, the
+  // component of the caller ("[main] ", "[ui] ").
+  DataFolderGuard(FolderSecurity& access, std::vector<std::string> trustedAccounts, std::string tag);
 
   // Makes the data folder, "logs", "logs\service", "logs\ui", "outbox" and "history" real folders
   // with the agent's security, taking back any found with another owner or list; removes links
@@ -42,17 +45,24 @@ class DataFolderGuard {
  private:
   enum class Contents { linksOnly, linksAndForeignOwners };
   struct Folder {
-    std::unique_ptr<HeldEntry> entry;  // null when the folder could not be made or opened
+    std::unique_ptr<HeldEntry> entry;  // null when the folder could not be made, opened or listed
     bool takenBack = false;            // it had another owner or list: what it holds may too
+    std::vector<std::string> names;    // what it holds
   };
 
   Folder takeFolder(const std::string& path, bool usersModify, GuardReport& report);
-  void checkEntry(const std::string& path, Contents contents, bool resetKept, GuardReport& report);
+  Folder takeBack(const std::string& path, bool usersModify, GuardReport& report);
+  void checkEntry(const std::string& folder, const std::string& name, Contents contents, bool resetKept,
+                  GuardReport& report);
   void checkContents(const Folder& folder, const std::string& path, Contents contents, GuardReport& report);
   bool trusted(const std::string& owner) const;
+  void warn(GuardReport& report, const std::string& message) const;
+  // An error: folder, or the folder holding what failed, counts as unsecured.
+  void fail(GuardReport& report, const std::string& message, const std::string& folder) const;
 
   FolderSecurity& access;
   std::vector<std::string> trustedAccounts;
+  std::string tag;
 };
 
 // Removes path with everything below it: links go as links and are never descended through;

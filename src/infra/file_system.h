@@ -31,6 +31,9 @@ class FileSystem {
   virtual bool move(const std::string& from, const std::string& to) = 0;
   // Names (not paths) of the regular files in dir, ".tmp" files left out, in no promised order.
   virtual std::vector<std::string> list(const std::string& directory) = 0;
+  // Adds content at the end of the file, made when missing; others may append meanwhile. False
+  // when nothing was written, among others when the file or its folder is not what its name says.
+  virtual bool append(const std::string& path, const std::string& content) = 0;
 };
 
 }  // namespace ostrivel

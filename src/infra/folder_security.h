@@ -55,7 +55,8 @@ class HeldEntry {
   virtual EntryKind kind() const = 0;
   // No value when the security cannot be read.
   virtual std::optional<SecurityState> security() = 0;
-  // Sets the owner and the access list, the list protected from the parent's.
+  // Sets the owner and the access list, the list protected from the parent's, on this entry
+  // alone: nothing below a folder changes (the guard judges each child before it fixes it).
   virtual bool secure(const SecurityState& wanted) = 0;
   // Removes the entry itself: a link as a link, a folder only when it is empty.
   virtual bool remove() = 0;
@@ -68,8 +69,9 @@ class FolderSecurity {
   virtual ~FolderSecurity() = default;
   // Null when nothing is there or it cannot be opened.
   virtual std::unique_ptr<HeldEntry> open(const std::string& path) = 0;
-  // The names of every entry in a folder: files, folders and links, "." and ".." left out.
-  virtual std::vector<std::string> list(const std::string& directory) = 0;
+  // The names of every entry in a folder: files, folders and links, "." and ".." left out. No
+  // value when the folder cannot be listed (another handle may share no reading of it).
+  virtual std::optional<std::vector<std::string>> list(const std::string& directory) = 0;
   // Creates one folder that carries the given security from its first moment.
   virtual bool createDirectory(const std::string& path, const SecurityState& security) = 0;
 };

@@ -26,7 +26,19 @@ bool consoleEventStops(std::uint32_t event) {
   return event == scm::kConsoleCtrlC || event == scm::kConsoleCtrlBreak || event == scm::kConsoleClose;
 }
 
-ServiceHost::ServiceHost(StatusReporter& reporterIn) : reporter(reporterIn) {}
+namespace {
+
+void waitInRealTime(std::stop_token stop, std::chrono::nanoseconds duration) {
+  std::mutex mutex;
+  std::condition_variable_any never;
+  std::unique_lock lock(mutex);
+  never.wait_for(lock, stop, duration, [] { return false; });
+}
+
+}  // namespace
+
+ServiceHost::ServiceHost(StatusReporter& reporterIn, TickWait tickWaitIn)
+    : reporter(reporterIn), tickWait(tickWaitIn ? std::move(tickWaitIn) : waitInRealTime) {}
 
 void ServiceHost::reportStatus(std::uint32_t state, std::uint32_t waitHintMs) {
   ServiceStatus status;
@@ -39,35 +51,40 @@ void ServiceHost::reportStatus(std::uint32_t state, std::uint32_t waitHintMs) {
 }
 
 void ServiceHost::watcherTick() {
-  if (!stopping) {
-    stoppingForMs = 0;
+  std::lock_guard lock(statusMutex);
+  if (!starting && !stopping) {
+    pendingForMs = 0;
     return;
   }
-  stoppingForMs += kWatcherTickMs;
-  if (stoppingForMs >= kStopPendingEveryMs) {
-    reportStatus(scm::kStopPending, kPendingWaitHintMs);
-    stoppingForMs = 0;
+  pendingForMs += kWatcherTickMs;
+  if (pendingForMs >= kPendingEveryMs) {
+    reportStatus(starting ? scm::kStartPending : scm::kStopPending, kPendingWaitHintMs);
+    pendingForMs = 0;
   }
 }
 
-void ServiceHost::serve(ServicePipeline* pipeline) {
-  // Running before enrolment or any measuring begins: the manager must not wait for those.
+void ServiceHost::serve(ServicePipeline* pipeline, const std::function<void()>& start) {
   reportStatus(scm::kStartPending, kPendingWaitHintMs);
-  reportStatus(scm::kRunning, 0);
-
+  starting = true;
   running = true;
-  std::mutex mutex;
-  std::condition_variable_any tick;
-  std::jthread watcher([&](std::stop_token stop) {
+  std::jthread watcher([this](std::stop_token stop) {
     while (running && !stop.stop_requested()) {
-      std::unique_lock lock(mutex);
-      if (tick.wait_for(lock, stop, std::chrono::milliseconds(kWatcherTickMs), [] { return false; })) {
-        break;
+      tickWait(stop, std::chrono::milliseconds(kWatcherTickMs));
+      if (!stop.stop_requested()) {
+        watcherTick();
       }
-      lock.unlock();
-      watcherTick();
     }
   });
+
+  if (start) {
+    start();
+  }
+  {
+    // Running before enrolment or any measuring begins: the manager must not wait for those.
+    std::lock_guard lock(statusMutex);
+    starting = false;
+    reportStatus(scm::kRunning, 0);
+  }
 
   if (pipeline != nullptr) {
     pipeline->run(serviceStop.get_token());
@@ -87,8 +104,11 @@ std::uint32_t ServiceHost::handleControl(std::uint32_t control, std::uint32_t ev
       case scm::kControlShutdown:
         // Stop pending is reported before the stop is signalled: reported after, it could
         // race the final stopped report and leave the manager with a stale state.
-        stopping = true;
-        reportStatus(scm::kStopPending, kPendingWaitHintMs);
+        {
+          std::lock_guard lock(statusMutex);
+          stopping = true;
+          reportStatus(scm::kStopPending, kPendingWaitHintMs);
+        }
         serviceStop.request_stop();
         return scm::kNoError;
       case scm::kControlInterrogate:

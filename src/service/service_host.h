@@ -2,7 +2,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <stop_token>
 
 #include "service/service_pipeline.h"
@@ -65,14 +68,20 @@ class ServiceHost {
  public:
   static constexpr std::uint32_t kPendingWaitHintMs = 20000;
   static constexpr int kWatcherTickMs = 500;
-  static constexpr int kStopPendingEveryMs = 5000;
+  static constexpr int kPendingEveryMs = 5000;
 
-  explicit ServiceHost(StatusReporter& reporter);
+  // The status watcher's wait between ticks: returns after the duration or at once on a stop.
+  using TickWait = std::function<void(std::stop_token, std::chrono::nanoseconds)>;
 
-  // The service main function after the handler is registered: reports running, runs the
-  // pipeline until a stop is requested, reports stopped. The watcher thread re-reports stop
-  // pending while a stop takes long.
-  void serve(ServicePipeline* pipeline);
+  // Without a tick wait, the watcher waits in real time.
+  explicit ServiceHost(StatusReporter& reporter, TickWait tickWait = {});
+
+  // The service main function after the handler is registered, so only once the process is
+  // connected to the service manager: reports start pending, runs start (work that may outlast
+  // the manager's patience, such as the data folder's guard), reports running, runs the pipeline
+  // until a stop is requested, reports stopped. While start or a stop takes long, the watcher
+  // thread repeats the pending report every 5 s with a rising checkpoint.
+  void serve(ServicePipeline* pipeline, const std::function<void()>& start = {});
   // The control handler; never throws, never waits for the pipeline.
   std::uint32_t handleControl(std::uint32_t control, std::uint32_t eventType, ServicePipeline* pipeline);
   // One 500 ms step of the status watcher.
@@ -83,12 +92,17 @@ class ServiceHost {
 
  private:
   StatusReporter& reporter;
+  TickWait tickWait;
   std::stop_source serviceStop;
   std::atomic<bool> running{false};
+  std::atomic<bool> starting{false};
   std::atomic<bool> stopping{false};
   std::atomic<std::uint32_t> checkpoint{0};
+  // Orders the watcher's pending reports against the changes of state, so a late start pending
+  // never follows running.
+  std::mutex statusMutex;
   // Only the watcher thread (or a test driving ticks) touches this.
-  int stoppingForMs = 0;
+  int pendingForMs = 0;
 };
 
 }  // namespace ostrivel

@@ -56,8 +56,8 @@ void expectAgentFolders(const InMemoryFolderSecurity& disk) {
 class DataFolderGuardTest : public ::testing::Test {
  protected:
   void SetUp() override { disk.addFolder(kProgramData, programDataSecurity()); }
-  GuardReport secure(std::vector<std::string> trusted = {}) {
-    DataFolderGuard guard(disk, std::move(trusted));
+  GuardReport secure(std::vector<std::string> trusted = {}, const std::string& tag = "[main] ") {
+    DataFolderGuard guard(disk, std::move(trusted), tag);
     return guard.secure(kData);
   }
   InMemoryFolderSecurity disk;
@@ -102,14 +102,14 @@ TEST(DataFolderSecurity, CountsOnlyNameSurrogateReparsePointsAsLinks) {
 
 TEST_F(DataFolderGuardTest, CreatesEveryFolderWithItsSecurityAndReportsNothing) {
   const GuardReport report = secure();
-  EXPECT_TRUE(report.secured);
+  EXPECT_TRUE(report.unsecured.empty());
   EXPECT_TRUE(report.findings.empty());
   expectAgentFolders(disk);
   EXPECT_EQ(disk.heldCount(), 0);
 
   // A second start finds everything as it left it.
   const GuardReport again = secure();
-  EXPECT_TRUE(again.secured);
+  EXPECT_TRUE(again.unsecured.empty());
   EXPECT_TRUE(again.findings.empty());
 }
 
@@ -125,17 +125,17 @@ TEST_F(DataFolderGuardTest, TakesBackASquattedFolderAndRemovesWhatTheSquatterPla
   disk.addFolder(kData + "\\logs\\ui", squatted());
   disk.addFile(kData + "\\logs\\ui\\20260105.log", kUser, "a line");
 
-  const GuardReport report = secure();
-  EXPECT_TRUE(report.secured);
+  const GuardReport report = secure({}, "[ui] ");  // as an elevated user verb runs it
+  EXPECT_TRUE(report.unsecured.empty());
   EXPECT_EQ(messages(report, kLevelWarn),
             (std::vector<std::string>{
-                "[main] " + kData + " was owned by " + kUser + ", taken back",
-                "[main] " + kData + "\\identity.json was put there by " + kUser + ", removed",
-                "[main] " + kData + "\\logs was owned by " + kUser + ", taken back",
-                "[main] " + kData + "\\logs\\ui was owned by " + kUser + ", taken back",
-                "[main] " + kData + "\\outbox was owned by " + kUser + ", taken back",
-                "[main] " + kData + "\\outbox\\events20260105000001.json was put there by " + kUser + ", removed",
-                "[main] " + kData + "\\outbox\\nested was put there by " + kUser + ", removed",
+                "[ui] " + kData + " was owned by " + kUser + ", taken back",
+                "[ui] " + kData + "\\identity.json was put there by " + kUser + ", removed",
+                "[ui] " + kData + "\\logs was owned by " + kUser + ", taken back",
+                "[ui] " + kData + "\\logs\\ui was owned by " + kUser + ", taken back",
+                "[ui] " + kData + "\\outbox was owned by " + kUser + ", taken back",
+                "[ui] " + kData + "\\outbox\\events20260105000001.json was put there by " + kUser + ", removed",
+                "[ui] " + kData + "\\outbox\\nested was put there by " + kUser + ", removed",
             }));
   EXPECT_TRUE(messages(report, kLevelError).empty());
   expectAgentFolders(disk);
@@ -148,7 +148,11 @@ TEST_F(DataFolderGuardTest, TakesBackASquattedFolderAndRemovesWhatTheSquatterPla
   EXPECT_EQ(kept->rules.size(), 3u);
   EXPECT_EQ(kept->rules[2], (AccessRule{AccessRule::Type::allow, kSidUsers, kAccessReadExecute, 0}));
   EXPECT_EQ(disk.names(kData + "\\logs\\ui"), std::vector<std::string>{"20260105.log"});
-  EXPECT_EQ(disk.securityAt(kData + "\\logs\\ui\\20260105.log")->owner, kUser);
+  // A user's day log keeps its owner and gets the folder's rules: nothing propagated them to it.
+  const auto log = disk.securityAt(kData + "\\logs\\ui\\20260105.log");
+  EXPECT_EQ(log->owner, kUser);
+  ASSERT_EQ(log->rules.size(), 3u);
+  EXPECT_EQ(log->rules[2], (AccessRule{AccessRule::Type::allow, kSidUsers, kAccessModify, 0}));
   EXPECT_EQ(disk.heldCount(), 0);
 }
 
@@ -164,7 +168,7 @@ TEST_F(DataFolderGuardTest, ResetsAForeignAccessListButKeepsTheAgentsFiles) {
   disk.addFile(kData + "\\identity.json", kSidSystem, "{}");
 
   const GuardReport report = secure();
-  EXPECT_TRUE(report.secured);
+  EXPECT_TRUE(report.unsecured.empty());
   EXPECT_EQ(messages(report, kLevelWarn),
             (std::vector<std::string>{"[main] " + kData + "\\logs had another access list, taken back",
                                       "[main] " + kData + "\\history had another access list, taken back"}));
@@ -192,7 +196,7 @@ TEST_F(DataFolderGuardTest, RemovesAJunctionInPlaceOfTheOutboxWithoutTouchingIts
   disk.addLink(kData + "\\outbox", system32);
 
   const GuardReport report = secure();
-  EXPECT_TRUE(report.secured);
+  EXPECT_TRUE(report.unsecured.empty());
   EXPECT_EQ(messages(report, kLevelWarn),
             std::vector<std::string>{"[main] " + kData + "\\outbox was a link, removed without following it"});
   expectAgentFolders(disk);
@@ -219,7 +223,7 @@ TEST_F(DataFolderGuardTest, RemovesLinksInsideTheFoldersAsLinks) {
   disk.addLink(kData + "\\logs\\ui\\20260105.log", "C:\\Windows\\win.ini");
 
   const GuardReport report = secure();
-  EXPECT_TRUE(report.secured);
+  EXPECT_TRUE(report.unsecured.empty());
   EXPECT_EQ(messages(report, kLevelWarn).size(), 5u);
   for (const auto& message : messages(report, kLevelWarn)) {
     EXPECT_NE(message.find(" was a link, removed without following it"), std::string::npos) << message;
@@ -245,7 +249,7 @@ TEST_F(DataFolderGuardTest, ReplacesTheDataFolderItselfWhenItIsALinkOrAFile) {
   InMemoryFolderSecurity other;
   other.addFolder(kProgramData, programDataSecurity());
   other.addFile(kData + "\\outbox", kUser, "not a folder");
-  DataFolderGuard guard(other, {});
+  DataFolderGuard guard(other, {}, "[main] ");
   report = guard.secure(kData);
   EXPECT_EQ(messages(report, kLevelWarn),
             (std::vector<std::string>{"[main] " + kData + " was owned by " + kUser + ", taken back",
@@ -267,7 +271,7 @@ TEST_F(DataFolderGuardTest, LooksAgainAtAFolderItsOwnerTurnedIntoALinkWhileItWas
     return false;
   });
   const GuardReport report = secure();
-  EXPECT_FALSE(report.secured);
+  EXPECT_EQ(report.unsecured, std::vector<std::string>{kData + "\\history"});
   EXPECT_EQ(messages(report, kLevelWarn).back(),
             "[main] " + kData + "\\history became a link while it was taken back, removed without following it");
   EXPECT_FALSE(disk.kindAt(kData + "\\history"));
@@ -275,7 +279,7 @@ TEST_F(DataFolderGuardTest, LooksAgainAtAFolderItsOwnerTurnedIntoALinkWhileItWas
 
   // The next start makes it anew.
   disk.setFault(nullptr);
-  EXPECT_TRUE(secure().secured);
+  EXPECT_TRUE(secure().unsecured.empty());
   expectAgentFolders(disk);
 }
 
@@ -288,14 +292,18 @@ TEST_F(DataFolderGuardTest, ReportsWhatItCouldNotDoAndGoesOnWithTheRest) {
     return (op == testing::FolderOp::secure && path == kData) ||
            (op == testing::FolderOp::remove && path == kData + "\\history") ||
            (op == testing::FolderOp::security && path == kData + "\\identity.json") ||
-           (op == testing::FolderOp::createDirectory && path == kData + "\\logs");
+           (op == testing::FolderOp::createDirectory && path == kData + "\\logs") ||
+           (op == testing::FolderOp::list && path == kData + "\\outbox");  // another handle shares no reading
   });
   const GuardReport report = secure();
-  EXPECT_FALSE(report.secured);
   EXPECT_EQ(messages(report, kLevelError),
             (std::vector<std::string>{"[main] " + kData + " could not be taken back",
                                       "[main] " + kData + "\\logs could not be created",
+                                      "[main] " + kData + "\\outbox could not be looked into",
                                       "[main] " + kData + "\\history could not be removed"}));
+  // What the agent must not write into until a later run secures it.
+  EXPECT_EQ(report.unsecured,
+            (std::vector<std::string>{kData, kData + "\\logs", kData + "\\outbox", kData + "\\history"}));
   // An owner that cannot be read is no proof of a plant; the outbox was still made.
   EXPECT_EQ(disk.contentAt(kData + "\\identity.json"), "{}");
   EXPECT_EQ(disk.kindAt(kData + "\\outbox"), EntryKind::directory);

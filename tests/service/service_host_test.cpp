@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include "support/step_wait.h"
 
 namespace ostrivel {
 namespace {
@@ -15,8 +18,18 @@ namespace {
 class RecordingReporter : public StatusReporter {
  public:
   void report(const ServiceStatus& status) override {
-    std::lock_guard lock(mutex);
-    reports.push_back(status);
+    {
+      std::lock_guard lock(mutex);
+      reports.push_back(status);
+    }
+    reported.notify_all();
+  }
+  // The limit only keeps a broken host from hanging the test run.
+  bool awaitState(std::uint32_t state) {
+    std::unique_lock lock(mutex);
+    return reported.wait_for(lock, std::chrono::seconds(20), [&] {
+      return std::any_of(reports.begin(), reports.end(), [&](const ServiceStatus& r) { return r.state == state; });
+    });
   }
   std::vector<ServiceStatus> all() {
     std::lock_guard lock(mutex);
@@ -25,6 +38,7 @@ class RecordingReporter : public StatusReporter {
 
  private:
   std::mutex mutex;
+  std::condition_variable reported;
   std::vector<ServiceStatus> reports;
 };
 
@@ -74,6 +88,39 @@ TEST(ServiceHost, ReportsRunningWithItsControlsThenStoppedAfterTheStop) {
   EXPECT_EQ(reports[2].checkpoint, 2u);
   EXPECT_EQ(reports[3].waitHintMs, 0u);
   EXPECT_TRUE(host.stopToken().stop_requested());
+}
+
+TEST(ServiceHost, RunsItsStartOnlyOnceConnectedAndReportsStartPendingWhileItWorks) {
+  RecordingReporter reporter;
+  testing::StepWait ticks;
+  ServiceHost host(reporter, ticks.waiter());
+  FakePipeline pipeline;
+  std::size_t reportsBeforeStart = 0;
+  std::thread service([&] {
+    host.serve(&pipeline, [&] {
+      // The data folder's guard on a slow disk: 12 s of the watcher's ticks go by.
+      reportsBeforeStart = reporter.all().size();
+      ticks.awaitWaits(1);
+      for (int tick = 0; tick < 24; ++tick) {
+        ticks.step();
+      }
+    });
+  });
+  EXPECT_TRUE(reporter.awaitState(scm::kRunning));
+  host.handleControl(scm::kControlStop, 0, &pipeline);
+  service.join();
+
+  EXPECT_EQ(reportsBeforeStart, 1u);  // start pending, which only a connected service can report
+  const auto reports = reporter.all();
+  ASSERT_EQ(reports.size(), 6u);
+  const std::uint32_t states[] = {scm::kStartPending, scm::kStartPending, scm::kStartPending,
+                                  scm::kRunning,      scm::kStopPending,  scm::kStopped};
+  for (std::size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(reports[i].state, states[i]) << i;
+  }
+  EXPECT_EQ(reports[1].checkpoint, 2u);  // at 5 s and 10 s, rising
+  EXPECT_EQ(reports[2].checkpoint, 3u);
+  EXPECT_EQ(reports[2].waitHintMs, 20000u);
 }
 
 TEST(ServiceHost, PassesSessionAndPowerControlsOnAndRepeatsStopPendingEveryFiveSecondsAfterAShutdown) {

@@ -66,6 +66,15 @@ bool InMemoryFileSystem::remove(const std::string& path) {
   return !failing(FsOp::remove, path) && files.erase(path) > 0;
 }
 
+bool InMemoryFileSystem::append(const std::string& path, const std::string& content) {
+  std::lock_guard lock(mutex);
+  if (failing(FsOp::append, path) || directories.count(folderOf(path)) == 0) {
+    return false;
+  }
+  files[path] += content;
+  return true;
+}
+
 bool InMemoryFileSystem::move(const std::string& from, const std::string& to) {
   std::lock_guard lock(mutex);
   const auto file = files.find(from);

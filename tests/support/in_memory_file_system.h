@@ -13,7 +13,7 @@
 
 namespace ostrivel::testing {
 
-enum class FsOp { ensureDirectory, writeAtomic, read, remove, move, list };
+enum class FsOp { ensureDirectory, writeAtomic, read, remove, move, list, append };
 
 // Paths are texts; a file's folder is the text before its last "\" or "/". Like a real file
 // system, a file can only be written or moved into a folder that exists.
@@ -29,6 +29,7 @@ class InMemoryFileSystem : public FileSystem {
   bool remove(const std::string& path) override;
   bool move(const std::string& from, const std::string& to) override;
   std::vector<std::string> list(const std::string& directory) override;
+  bool append(const std::string& path, const std::string& content) override;
 
   // Test access, bypassing faults. putFile creates the folder.
   void putFile(const std::string& path, const std::string& content);

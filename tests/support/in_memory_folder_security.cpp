@@ -129,11 +129,11 @@ std::unique_ptr<HeldEntry> InMemoryFolderSecurity::open(const std::string& path)
   return std::make_unique<Entry>(*this, resolved);
 }
 
-std::vector<std::string> InMemoryFolderSecurity::list(const std::string& directory) {
+std::optional<std::vector<std::string>> InMemoryFolderSecurity::list(const std::string& directory) {
   // Listing a folder's contents goes through a link at its end, as a real listing does.
   const std::string resolved = resolveFully(directory);
   if (failing(FolderOp::list, resolved)) {
-    return {};
+    return std::nullopt;
   }
   return names(resolved);
 }

@@ -19,7 +19,7 @@ enum class FolderOp { open, list, createDirectory, security, secure, remove };
 class InMemoryFolderSecurity : public FolderSecurity {
  public:
   std::unique_ptr<HeldEntry> open(const std::string& path) override;
-  std::vector<std::string> list(const std::string& directory) override;
+  std::optional<std::vector<std::string>> list(const std::string& directory) override;
   bool createDirectory(const std::string& path, const SecurityState& security) override;
 
   // Test access; missing parent folders are made with the given security. Paths use "\".

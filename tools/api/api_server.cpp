@@ -87,6 +87,16 @@ bool parseScripted(const json& entry, ScriptedAnswer& out, int& count) {
     } else if (key == "delayMs" && value.is_number_integer() && value.get<int>() >= 0 &&
                value.get<int>() <= kMaxDelayMs) {
       out.delayMs = value.get<int>();
+    } else if (key == "trickleMs" && value.is_number_integer() && value.get<int>() >= 0 &&
+               value.get<int>() <= kMaxDelayMs) {
+      out.trickleMs = value.get<int>();
+    } else if (key == "headers" && value.is_object()) {
+      for (const auto& [name, text] : value.items()) {
+        if (!text.is_string()) {
+          return false;
+        }
+        out.headers[name] = text.get<std::string>();
+      }
     } else if (key == "count" && value.is_number_integer() && value.get<int>() >= 1 && value.get<int>() <= 100000) {
       count = value.get<int>();
     } else if (key == "bodyBytes" && value.is_number_unsigned() && value.get<std::size_t>() <= 2 * kReadLimit) {
@@ -109,6 +119,22 @@ bool parseScripted(const json& entry, ScriptedAnswer& out, int& count) {
     out.contentType = json::accept(out.body) ? "application/json" : "text/html; charset=utf-8";
   }
   return true;
+}
+
+// The body one byte at a time, trickleMs apart: an answer that never ends, yet never idles long
+// enough for a time-out. In short naps, so a client that gave up frees the thread soon after.
+void trickle(httplib::Response& response, const ScriptedAnswer& answer) {
+  response.set_content_provider(
+      answer.body.size(), answer.contentType,
+      [body = answer.body, trickleMs = answer.trickleMs](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        for (int waited = 0; waited < trickleMs; waited += 50) {
+          if (!sink.is_writable()) {
+            return false;
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(std::min(50, trickleMs - waited)));
+        }
+        return sink.write(body.data() + offset, 1);
+      });
 }
 
 }  // namespace
@@ -171,7 +197,14 @@ void ApiServer::dispatch(const httplib::Request& request, httplib::Response& res
       std::this_thread::sleep_for(std::chrono::milliseconds(scripted->delayMs));
       if (scripted->status) {
         response.status = *scripted->status;
-        response.set_content(scripted->body, scripted->contentType);
+        for (const auto& [name, value] : scripted->headers) {
+          response.set_header(name, value);
+        }
+        if (scripted->trickleMs > 0) {
+          trickle(response, *scripted);
+        } else {
+          response.set_content(scripted->body, scripted->contentType);
+        }
       } else {
         serveApi(path, request, response);
       }
@@ -301,8 +334,10 @@ void ApiServer::serveAdmin(const std::string& path, const httplib::Request& requ
     reply(response, 200, json{{"expired", account.expireSessions()}});
   } else if (method == "POST" && path == "script") {
     if (!addScript(*body)) {
-      refuse(response, 400,
-             "expected {\"path\": text, \"answers\": [{status, body, bodyBytes, contentType, delayMs, count}]}");
+      refuse(
+          response, 400,
+          "expected {\"path\": text, \"answers\": [{status, body, bodyBytes, contentType, headers, delayMs, trickleMs, "
+          "count}]}");
       return;
     }
     reply(response, 200, json::object());

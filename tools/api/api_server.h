@@ -33,12 +33,15 @@ struct ServerOptions {
 };
 
 // One scripted answer of a path: a status replaces the real handling, a delay alone only holds
-// the real answer back.
+// the real answer back. Headers go with a scripted status (a redirect's Location); trickleMs
+// sends its body one byte at a time, that far apart.
 struct ScriptedAnswer {
   std::optional<int> status;
   std::string body;
   std::string contentType;
   int delayMs = 0;
+  std::map<std::string, std::string> headers;
+  int trickleMs = 0;
 };
 
 class ApiServer {

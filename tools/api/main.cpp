@@ -37,9 +37,10 @@
 //                                or one agent's, on or off
 //   POST   admin/expireSessions  every session token issued so far now gets 401
 //   POST   admin/script          {"path":"ingest","answers":[{"status","body","bodyBytes",
-//                                "contentType","delayMs","count"}]}: the next answers of a path
-//                                (a "*" at the end matches a prefix); without "status" only
-//                                the delay applies; DELETE admin/script forgets them all
+//                                "contentType","headers","delayMs","trickleMs","count"}]}: the
+//                                next answers of a path (a "*" at the end matches a prefix);
+//                                without "status" only the delay applies; "trickleMs" sends the
+//                                body a byte at a time; DELETE admin/script forgets them all
 //   GET|POST admin/options       {"autoApprove","delete","sessionLifetimeSeconds","cadenceMinutes"}
 //   GET    admin/agents          the PCs with their state, and the pending registrations
 //   GET    admin/day?agentId=[&date=]   one PC's day for the dashboard

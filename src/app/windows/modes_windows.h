@@ -5,8 +5,8 @@
 #include "enrolment/agent_state_store.h"
 #include "enrolment/identity_store.h"
 #include "infra/clock.h"
-#include "infra/file_system.h"
 #include "infra/registry.h"
+#include "infra/windows/file_system_windows.h"
 
 namespace ostrivel {
 
@@ -18,7 +18,7 @@ struct SharedObjects {
   const Clock& clock;
   Registry& registry;
   AgentStateStore& state;
-  FileSystem& files;
+  FileSystemWindows& files;  // refuses what the data folder's guard could not secure
   IdentityStore& identities;
 };
 

@@ -1,4 +1,10 @@
 // The pipeline modes: "-run" in a console and "-service" under the service control manager.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
 #include "app/windows/console_windows.h"
 #include "app/windows/modes_windows.h"
 #include "delivery/api_client.h"
@@ -22,6 +28,34 @@
 
 namespace ostrivel {
 
+namespace {
+
+// Takes the data folder back; what it could not secure, the agent does not write into.
+GuardReport secureForThePipeline(const SharedObjects& shared, Logger& log) {
+  GuardReport guard = secureDataFolder(shared.paths.dataDirectory, "[main] ");
+  shared.files.refuse(guard.unsecured);
+  for (const auto& finding : guard.findings) {
+    log.log(finding.level, finding.message, {});
+  }
+  return guard;
+}
+
+// Runs the guard again a pass interval apart until every folder is secured (a squatter's handle
+// let go, say); meanwhile records are measured and those that cannot be queued are warned about.
+void secureAgainUntilDone(std::stop_token stop, const SharedObjects& shared, Logger& log) {
+  std::mutex mutex;
+  std::condition_variable_any never;
+  std::unique_lock lock(mutex);
+  for (;;) {
+    never.wait_for(lock, stop, std::chrono::seconds(kUploaderPassSeconds), [] { return false; });
+    if (stop.stop_requested() || secureForThePipeline(shared, log).unsecured.empty()) {
+      return;
+    }
+  }
+}
+
+}  // namespace
+
 int runPipelineMode(const SharedObjects& shared) {
   const bool console = shared.command.mode == "-run";
   LoggerMux log;
@@ -32,24 +66,10 @@ int runPipelineMode(const SharedObjects& shared) {
   }
   // A service never writes to a console, a console run never to the event log.
   log.add(console ? static_cast<Logger*>(&consoleLogger) : &eventLogger);
+  // The process's stop also cuts the HTTP request in flight, so the uploader returns at once.
+  const std::stop_token stop = console ? installConsoleHandler() : serviceStopToken();
 
-  // Before anything is written under the data folder: the file logger creates its folder. A
-  // console run that is not elevated could take nothing back; it writes only where it may.
-  GuardReport guard;
-  if (!console || processIsElevated()) {
-    guard = secureDataFolder(shared.paths.dataDirectory);
-  }
-  for (const auto& finding : guard.findings) {
-    log.log(finding.level, finding.message, {});
-  }
-  LoggerFile fileLogger(shared.paths.serviceLogDirectory, shared.clock, kLogRetentionDays);
-  log.add(&fileLogger);
-  for (const auto& finding : guard.findings) {
-    fileLogger.log(finding.level, finding.message, {});  // an administrator finds them in the day log too
-  }
-  log.info("[main] " + std::string(kProductName) + " " + std::string(kAgentVersion) + " -> " + shared.urls.api);
-
-  HttpRequestWindows http(shared.urls.api);
+  HttpRequestWindows http(shared.urls.api, stop);
   SamplerWindows sampler(shared.clock);
   EventsWindows events(shared.clock);
   AppsRegistryWindows catalogue(shared.clock);
@@ -63,15 +83,45 @@ int runPipelineMode(const SharedObjects& shared) {
   OstrivelService service(log, events, sampler, shared.files, catalogue, shared.clock, shared.state, initializer,
                           uploader, identity, shared.paths.dataDirectory, kSamplingWindowSeconds);
 
+  // Before anything is written under the data folder: the file logger creates its folder. A
+  // console run that is not elevated could take nothing back; it writes only where it may.
+  std::optional<LoggerFile> fileLogger;
+  std::jthread secureAgain;  // declared after what it uses: joined before they go
+  const auto prepare = [&] {
+    GuardReport guard;
+    if (!console || processIsElevated()) {
+      guard = secureForThePipeline(shared, log);
+    }
+    fileLogger.emplace(shared.files, shared.paths.serviceLogDirectory, shared.clock, kLogRetentionDays);
+    log.add(&*fileLogger);
+    for (const auto& finding : guard.findings) {
+      fileLogger->log(finding.level, finding.message, {});  // an administrator finds them in the day log too
+    }
+    log.info("[main] " + std::string(kProductName) + " " + std::string(kAgentVersion) + " -> " + shared.urls.api);
+    if (!guard.unsecured.empty()) {
+      secureAgain = std::jthread([&](std::stop_token own) { secureAgainUntilDone(own, shared, log); });
+    }
+  };
+
   if (console) {
-    service.run(installConsoleHandler());
+    prepare();
+    service.run(stop);
     return 0;
   }
-  // Rewritten at every start, so a service installed by any means restarts after a crash.
-  if (!setFailureActions()) {
-    log.warn("[main] service recovery actions not set");
-  }
-  return startServiceDispatcher(&service) ? 0 : 1;
+  // A service connects to the service manager first: the manager fails a start not connected
+  // within 30 s, and the guard reads the security of every file kept, weeks of them after a
+  // long time offline, on a disk that is slow at boot. It runs while the start is reported.
+  return startServiceDispatcher(&service,
+                                [&] {
+                                  prepare();
+                                  // Rewritten at every start, so a service installed by any means
+                                  // restarts after a crash.
+                                  if (!setFailureActions()) {
+                                    log.warn("[main] service recovery actions not set");
+                                  }
+                                })
+             ? 0
+             : 1;
 }
 
 }  // namespace ostrivel

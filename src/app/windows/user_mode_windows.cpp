@@ -1,4 +1,6 @@
 // The user modes: the logon check, the status report and the console verbs.
+#include <optional>
+
 #include "app/windows/console_windows.h"
 #include "app/windows/modes_windows.h"
 #include "companion/ui_companion.h"
@@ -23,11 +25,25 @@ int runUserMode(const SharedObjects& shared) {
   // it back when it started, and is left to write undisturbed.
   GuardReport guard;
   if (changesTheService(mode) && elevated && !ScmWindows(executable, shared.paths.dataDirectory).isRunning()) {
-    guard = secureDataFolder(shared.paths.dataDirectory);
+    guard = secureDataFolder(shared.paths.dataDirectory, "[ui] ");
+    shared.files.refuse(guard.unsecured);
   }
   LoggerMux log;
   LoggerConsole consoleLogger;
-  LoggerFile fileLogger(shared.paths.userLogDirectory, shared.clock, kLogRetentionDays);
+  // logs\ui is the users' folder: an elevated run (an administrator's verb, the installer's
+  // actions as LocalSystem) never prunes it, appends only to a real day file of one name in the
+  // real folder (the file system checks each append by handle) and, when it cannot, logs to
+  // logs\service instead.
+  std::optional<ElevatedLogging> elevatedLogging;
+  if (elevated) {
+    elevatedLogging =
+        ElevatedLogging{shared.paths.serviceLogDirectory,
+                        "[ui] " + shared.paths.userLogDirectory + " could not be written safely, this run logs to " +
+                            shared.paths.serviceLogDirectory,
+                        &consoleLogger};
+  }
+  LoggerFile fileLogger(shared.files, shared.paths.userLogDirectory, shared.clock, kLogRetentionDays,
+                        std::move(elevatedLogging));
   log.add(&consoleLogger);
   log.add(&fileLogger);
 

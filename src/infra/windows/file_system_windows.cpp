@@ -28,6 +28,34 @@ using ChangeNotification = ScopedHandle<ChangeNotificationTraits>;
 
 constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Folders too, and a reparse point as itself rather than what it names.
+constexpr DWORD kHeldFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+
+// An open folder, or file, that is no reparse point of any kind.
+bool isEntry(HANDLE handle, bool folder) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+         ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder;
+}
+
+// Where the system finds an open entry, every link on the way resolved ("\\?\C:\..."); empty
+// when it cannot say.
+std::wstring finalPathOf(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length == 0) {
+      return {};
+    }
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(length);  // the size asked for, terminator included
+  }
+  return {};
+}
 
 // What a folder's listing says of one entry, without following it.
 struct EntryAt {
@@ -176,10 +204,49 @@ std::optional<std::vector<std::wstring>> FileSystemWindows::belowRoot(const std:
   return components(normal.substr(root.size()));
 }
 
+bool FileSystemWindows::standsAt(HANDLE handle, const std::wstring& path) const {
+  const auto parts = belowRoot(path);
+  if (!parts) {
+    return true;  // outside the data folder only the last name is the agent's business
+  }
+  const KernelHandle rootHandle(
+      CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, kHeldFlags, nullptr));
+  if (!rootHandle || !isEntry(rootHandle.get(), true)) {
+    return false;
+  }
+  std::wstring expected = finalPathOf(rootHandle.get());
+  for (const auto& part : *parts) {
+    expected += L"\\" + part;
+  }
+  const std::wstring found = finalPathOf(handle);
+  return !found.empty() && expected.size() == found.size() && _wcsicmp(expected.c_str(), found.c_str()) == 0;
+}
+
+bool FileSystemWindows::refused(const std::wstring& path) const {
+  const std::wstring normal = withBackslashes(path);
+  std::lock_guard lock(refusedMutex);
+  return std::any_of(refusedFolders.begin(), refusedFolders.end(), [&](const std::wstring& folder) {
+    return normal.size() >= folder.size() && _wcsnicmp(normal.c_str(), folder.c_str(), folder.size()) == 0 &&
+           (normal.size() == folder.size() || normal[folder.size()] == L'\\');
+  });
+}
+
+void FileSystemWindows::refuse(const std::vector<std::string>& unsecuredFolders) {
+  std::vector<std::wstring> folders;
+  for (const auto& folder : unsecuredFolders) {
+    folders.push_back(withBackslashes(widePath(folder)));
+  }
+  std::lock_guard lock(refusedMutex);
+  refusedFolders = std::move(folders);
+}
+
 bool FileSystemWindows::throughRealFolders(const std::wstring& path, bool pathIsFolder) const {
   const auto parts = belowRoot(path);
   if (!parts) {
     return true;
+  }
+  if (refused(path)) {
+    return false;
   }
   std::wstring current = root;
   if (stepsAside(*parts) || !isRealFolder(current)) {
@@ -222,7 +289,7 @@ bool FileSystemWindows::ensureDirectory(const std::string& directory) {
   }
   // The folders above the root are the system's; from the root down each one is made or found
   // in turn, and none is ever created through a link.
-  if (stepsAside(*parts)) {
+  if (stepsAside(*parts) || refused(wide)) {
     return false;
   }
   if (!entryAt(root).exists) {
@@ -361,6 +428,45 @@ std::vector<std::string> FileSystemWindows::list(const std::string& directory) {
   } while (FindNextFileW(search, &found));
   FindClose(search);
   return names;
+}
+
+bool FileSystemWindows::append(const std::string& path, const std::string& content) {
+  const std::wstring wide = withBackslashes(widePath(path));
+  const auto slash = wide.find_last_of(L'\\');
+  if (slash == std::wstring::npos || content.size() > MAXDWORD || !throughRealFolders(wide, false)) {
+    return false;
+  }
+  // The folder opened as itself and held, shared for reading only, while the file is opened in
+  // it: nobody renames, deletes or rewrites it meanwhile.
+  const std::wstring folderPath = wide.substr(0, slash);
+  const KernelHandle folder(CreateFileW(folderPath.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, kHeldFlags, nullptr));
+  if (!folder || !isEntry(folder.get(), true) || !standsAt(folder.get(), folderPath)) {
+    return false;
+  }
+  // Opened as itself too, and only ever made new: a link by that name is never gone through,
+  // nor a file made where a link pointed.
+  constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+  const auto open = [&](DWORD disposition) {
+    return KernelHandle(CreateFileW(wide.c_str(), kAppend, kShareAll, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  };
+  KernelHandle file = open(OPEN_EXISTING);
+  if (!file && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    file = open(CREATE_NEW);
+    if (!file && GetLastError() == ERROR_FILE_EXISTS) {
+      file = open(OPEN_EXISTING);  // another writer made it first
+    }
+  }
+  // A second name of a file, or a name that leads elsewhere, is where a planter wants the
+  // lines of a more privileged process to land.
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file || !isEntry(file.get(), false) || !GetFileInformationByHandle(file.get(), &info) ||
+      info.nNumberOfLinks != 1 || !standsAt(file.get(), wide)) {
+    return false;
+  }
+  // An append-only handle writes at the end, whatever others appended meanwhile.
+  return writeWholeFile(file.get(), content);
 }
 
 }  // namespace ostrivel

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,7 +16,9 @@ namespace ostrivel {
 
 // No operation follows a link at the end of its path: a link's bytes are never read, listed,
 // moved or written through. Below confinedRoot (the data folder) the same holds for every folder
-// on the way, the root included, so records and the credential go to real folders only.
+// on the way, the root included, so records and the credential go to real folders only. append
+// also checks what it opened, by handle: a real folder, a file of one name, both where their
+// names say below the root (a process with more rights than the folder's users appends there).
 class FileSystemWindows : public FileSystem {
  public:
   explicit FileSystemWindows(std::string confinedRoot = {});
@@ -31,6 +34,11 @@ class FileSystemWindows : public FileSystem {
   bool remove(const std::string& path) override;
   bool move(const std::string& from, const std::string& to) override;
   std::vector<std::string> list(const std::string& directory) override;
+  bool append(const std::string& path, const std::string& content) override;
+
+  // The folders the data folder's guard could not secure: nothing below the root is read,
+  // written, listed or made in them, nor below them, until a later call leaves them out.
+  void refuse(const std::vector<std::string>& unsecuredFolders);
 
  private:
   // True when path is outside the root, or when the root and every folder below it down to
@@ -38,8 +46,14 @@ class FileSystemWindows : public FileSystem {
   bool throughRealFolders(const std::wstring& path, bool pathIsFolder) const;
   // The path's components below the root; no value when it does not lie inside the root.
   std::optional<std::vector<std::wstring>> belowRoot(const std::wstring& path) const;
+  bool refused(const std::wstring& path) const;
+  // True when the open entry is, by its final path, the one path names below the root (every
+  // folder on the way a real one); outside the root, always.
+  bool standsAt(void* handle, const std::wstring& path) const;
 
   std::wstring root;
+  mutable std::mutex refusedMutex;
+  std::vector<std::wstring> refusedFolders;  // with backslashes, under refusedMutex
   std::list<std::jthread> watchers;
   std::atomic<std::uint64_t> tmpCounter{0};
 };

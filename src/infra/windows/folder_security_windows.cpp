@@ -20,6 +20,9 @@ constexpr DWORD kOpenFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE
 // Wine's listing of a folder does not share; removal opens the entry again for that alone.
 constexpr DWORD kChangeAccess = FILE_READ_DATA | READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES |
                                 FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+// Sharing only ever refuses reading, writing or deleting the data: a handle that holds another's
+// share mode against everyone still gets these, and a folder a squatter keeps open is taken back.
+constexpr DWORD kSecureAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kLookAccess = READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -71,6 +74,14 @@ class NativeSecurity {
   bool valid() const { return complete; }
   PSID owner() const { return ownerSid.get(); }
   PACL list() { return reinterpret_cast<PACL>(buffer.data()); }
+
+  // A descriptor of the owner (when there is one) and the list, protected from the parent's.
+  bool describe(SECURITY_DESCRIPTOR& descriptor) {
+    return complete && InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorOwner(&descriptor, owner(), FALSE) &&
+           SetSecurityDescriptorDacl(&descriptor, TRUE, list(), FALSE) &&
+           SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  }
 
  private:
   LocalMemory ownerSid;
@@ -157,16 +168,19 @@ class HeldEntryWindows : public HeldEntry {
 
   bool secure(const SecurityState& wanted) override {
     NativeSecurity native(wanted);
-    if (!native.valid()) {
+    SECURITY_DESCRIPTOR descriptor{};
+    if (!native.describe(descriptor)) {
       return false;
     }
-    constexpr SECURITY_INFORMATION kList = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    if (SetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | kList, native.owner(), nullptr,
-                        native.list(), nullptr) == ERROR_SUCCESS) {
+    // On the held handle alone. SetSecurityInfo and SetNamedSecurityInfo would also rewrite the
+    // inherited rules of every child by name, children not judged yet: a hard link planted in
+    // logs\ui would pass Users' modify on to the file it names.
+    const SECURITY_INFORMATION owner = native.owner() != nullptr ? OWNER_SECURITY_INFORMATION : 0;
+    if (SetKernelObjectSecurity(handle.get(), owner | DACL_SECURITY_INFORMATION, &descriptor)) {
       return true;
     }
     // The owner may be refused while the list is not: set that much, and still report failure.
-    SetSecurityInfo(handle.get(), SE_FILE_OBJECT, kList, nullptr, nullptr, native.list(), nullptr);
+    SetKernelObjectSecurity(handle.get(), DACL_SECURITY_INFORMATION, &descriptor);
     return false;
   }
 
@@ -245,7 +259,12 @@ std::unique_ptr<HeldEntry> FolderSecurityWindows::open(const std::string& path) 
   if (!handle && error == ERROR_SHARING_VIOLATION) {
     handle = openEntry(name, kChangeAccess, kShareAll, error);
   }
+  // A squatter's handle that shares nothing, or a list that locks everyone out (backup and
+  // restore privileges pass it): enough to judge and take back, though not to hold.
   if (!handle && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)) {
+    handle = openEntry(name, kSecureAccess, kShareAll, error);
+  }
+  if (!handle && error == ERROR_ACCESS_DENIED) {
     handle = openEntry(name, kLookAccess, kShareAll, error);
   }
   if (!handle) {
@@ -254,13 +273,14 @@ std::unique_ptr<HeldEntry> FolderSecurityWindows::open(const std::string& path) 
   return std::make_unique<HeldEntryWindows>(name, std::move(handle), listedAsLink);
 }
 
-std::vector<std::string> FolderSecurityWindows::list(const std::string& directory) {
+std::optional<std::vector<std::string>> FolderSecurityWindows::list(const std::string& directory) {
   std::vector<std::string> names;
   WIN32_FIND_DATAW found{};
   const HANDLE search = FindFirstFileExW(utf8ToWide(directory + "\\*").c_str(), FindExInfoBasic, &found,
                                          FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) {
-    return names;
+    // Even an empty folder lists "." and "..": nothing at all means it could not be read.
+    return std::nullopt;
   }
   do {
     const std::wstring_view name(found.cFileName);
@@ -275,10 +295,7 @@ std::vector<std::string> FolderSecurityWindows::list(const std::string& director
 bool FolderSecurityWindows::createDirectory(const std::string& path, const SecurityState& security) {
   NativeSecurity native(security);
   SECURITY_DESCRIPTOR descriptor{};
-  if (!native.valid() || !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorOwner(&descriptor, native.owner(), FALSE) ||
-      !SetSecurityDescriptorDacl(&descriptor, TRUE, native.list(), FALSE) ||
-      !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+  if (!native.describe(descriptor)) {
     return false;
   }
   // From its first moment: a folder made with the parent's rules would let Users add to it
@@ -314,17 +331,20 @@ std::string processAccountSid() {
   return sidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
 }
 
-GuardReport secureDataFolder(const std::string& dataDirectory) {
+GuardReport secureDataFolder(const std::string& dataDirectory, const std::string& tag) {
   std::vector<std::string> trusted;
   if (std::string account = processAccountSid(); !account.empty()) {
     trusted.push_back(std::move(account));
   }
   FolderSecurityWindows access;
-  DataFolderGuard guard(access, std::move(trusted));
+  DataFolderGuard guard(access, std::move(trusted), tag);
   GuardReport report = guard.secure(wideToUtf8(toWide(dataDirectory, CP_ACP)));
-  // Back to the code page every other log line is written in.
+  // Back to the code page every other log line and path of the agent is written in.
   for (auto& finding : report.findings) {
     finding.message = toNarrow(utf8ToWide(finding.message), CP_ACP);
+  }
+  for (auto& folder : report.unsecured) {
+    folder = toNarrow(utf8ToWide(folder), CP_ACP);
   }
   return report;
 }

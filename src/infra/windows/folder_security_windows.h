@@ -22,7 +22,7 @@ class FolderSecurityWindows : public FolderSecurity {
   ~FolderSecurityWindows() override;
 
   std::unique_ptr<HeldEntry> open(const std::string& path) override;
-  std::vector<std::string> list(const std::string& directory) override;
+  std::optional<std::vector<std::string>> list(const std::string& directory) override;
   bool createDirectory(const std::string& path, const SecurityState& security) override;
 
  private:
@@ -34,8 +34,8 @@ class FolderSecurityWindows : public FolderSecurity {
 std::string processAccountSid();
 
 // The guard over the data folder (a path in the active code page, as the agent keeps it),
-// trusting the account running it besides SYSTEM and Administrators.
-GuardReport secureDataFolder(const std::string& dataDirectory);
+// trusting the account running it besides SYSTEM and Administrators; its findings start with tag.
+GuardReport secureDataFolder(const std::string& dataDirectory, const std::string& tag);
 
 // The uninstall sweep of the data folder: links go as links, nothing behind one is touched.
 void sweepDataFolder(const std::string& dataDirectory);

@@ -73,7 +73,7 @@ bool ScmWindows::install() {
   // create it with that user as owner. A service already running took it back at its start and
   // is left to write undisturbed. A failure is a side step's: the install goes on.
   if (!isRunning()) {
-    const GuardReport guard = secureDataFolder(dataDirectory);
+    const GuardReport guard = secureDataFolder(dataDirectory, "[ui] ");
     for (const auto& finding : guard.findings) {
       if (log != nullptr) {
         log->log(finding.level, finding.message, {});

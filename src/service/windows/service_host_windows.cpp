@@ -12,6 +12,7 @@ namespace {
 // Process-wide, as the manager's callbacks carry no object: created at static initialisation,
 // the pipeline published before the dispatcher starts and never unpublished.
 ServicePipeline* servicePointer = nullptr;
+std::function<void()> serviceStart;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 std::stop_source consoleStop;
 
@@ -43,7 +44,7 @@ void WINAPI serviceMain(DWORD, LPSTR*) {
   if (statusHandle == nullptr) {
     return;  // the manager times the start out
   }
-  host.serve(servicePointer);
+  host.serve(servicePointer, serviceStart);
 }
 
 BOOL WINAPI consoleHandler(DWORD event) {
@@ -56,12 +57,15 @@ BOOL WINAPI consoleHandler(DWORD event) {
 
 }  // namespace
 
-bool startServiceDispatcher(ServicePipeline* pipeline) {
+bool startServiceDispatcher(ServicePipeline* pipeline, std::function<void()> start) {
   servicePointer = pipeline;
+  serviceStart = std::move(start);
   std::string name(kProductName);
   SERVICE_TABLE_ENTRYA table[] = {{name.data(), serviceMain}, {nullptr, nullptr}};
   return StartServiceCtrlDispatcherA(table) != 0;
 }
+
+std::stop_token serviceStopToken() { return host.stopToken(); }
 
 std::stop_token installConsoleHandler() {
   SetConsoleCtrlHandler(consoleHandler, TRUE);

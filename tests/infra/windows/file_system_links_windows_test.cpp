@@ -10,7 +10,8 @@
 namespace ostrivel {
 namespace {
 
-// The folder the bash test prepared: data\ (outbox a link to ..\elsewhere, history real),
+// The folder the bash test prepared: data\ (outbox a link to ..\elsewhere, history real, logs
+// real with 20260105.log a second name and 20260106.log a link of elsewhere's record),
 // elsewhere\ (one record), linked-data (a link to data).
 std::string prepared() {
   const char* value = std::getenv("OSTRIVEL_TEST_LINKS");
@@ -39,6 +40,14 @@ TEST_F(FileSystemLinks, RefusesEveryOperationThroughALinkedFolderOfTheDataFolder
   EXPECT_TRUE(files.list(outbox).empty());
   EXPECT_EQ(files.read(outbox + "\\days202601050000.json"), std::nullopt);
   EXPECT_FALSE(files.remove(outbox + "\\days202601050000.json"));
+  EXPECT_FALSE(files.append(outbox + "\\20260105.log", "line\r\n"));
+  // Appends go only to a file of one name in a real folder, where its name says.
+  const std::string logs = data + "\\logs";
+  EXPECT_FALSE(files.append(logs + "\\20260105.log", "line\r\n"));
+  EXPECT_FALSE(files.append(logs + "\\20260106.log", "line\r\n"));
+  ASSERT_TRUE(files.append(logs + "\\20260107.log", "one\r\n"));
+  ASSERT_TRUE(files.append(logs + "\\20260107.log", "two\r\n"));
+  EXPECT_EQ(files.read(logs + "\\20260107.log"), "one\r\ntwo\r\n");
 
   // The real folders beside it work as always, and nothing moves into or out of the link.
   const std::string history = data + "\\history";
@@ -66,6 +75,7 @@ TEST_F(FileSystemLinks, RefusesADataFolderThatIsItselfALink) {
   EXPECT_FALSE(files.ensureDirectory(linked));
   EXPECT_FALSE(files.ensureDirectory(linked + "\\history"));
   EXPECT_FALSE(files.writeAtomic(linked + "\\identity.json", "{}"));
+  EXPECT_FALSE(files.append(linked + "\\logs\\20260107.log", "line\r\n"));
   EXPECT_EQ(files.read(linked + "\\history\\kept\\days202601050010.json"), std::nullopt);
 }
 

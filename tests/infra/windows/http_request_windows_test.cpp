@@ -1,21 +1,27 @@
 // HttpRequestWindows against the local web API on loopback: headers, URL joining, whole and
-// capped bodies, and status 0 for every failure. Run by wine/http_request_windows_test.sh.
+// capped bodies, redirects not followed, the deadline and the stop, and status 0 for every
+// failure. Run by wine/http_request_windows_test.sh.
 #include "infra/windows/http_request_windows.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 namespace ostrivel {
 namespace {
 
 using nlohmann::json;
 
-std::string apiUrl() {
-  const char* url = std::getenv("OSTRIVEL_TEST_API_URL");
-  return url == nullptr ? std::string() : std::string(url);
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
 }
+std::string apiUrl() { return environment("OSTRIVEL_TEST_API_URL"); }
+// A second local web API on another port: it records whatever reaches it.
+std::string recorderUrl() { return environment("OSTRIVEL_TEST_RECORDER_URL"); }
 
 class HttpRequestWindowsTest : public ::testing::Test {
  protected:
@@ -24,6 +30,7 @@ class HttpRequestWindowsTest : public ::testing::Test {
       GTEST_SKIP() << "OSTRIVEL_TEST_API_URL is not set: run through http_request_windows_test.sh";
     }
     ASSERT_EQ(admin.del("admin/received", "").status, 200);
+    ASSERT_EQ(admin.del("admin/script", "").status, 200);
   }
 
   json received(const std::string& path) {
@@ -105,6 +112,46 @@ TEST_F(HttpRequestWindowsTest, AnAnswerSlowerThanTheReceiveTimeOutIsStatusZero) 
   const HttpResponse answer = http.post("ingest", "{}", "");
   EXPECT_EQ(answer.status, 0);
   EXPECT_EQ(answer.body, "");
+}
+
+TEST_F(HttpRequestWindowsTest, ARedirectIsTheAnswerAndNothingReachesWhereItPoints) {
+  HttpRequestWindows recorder(recorderUrl());
+  ASSERT_EQ(recorder.del("admin/received", "").status, 200);
+  const json elsewhere = {{"Location", recorderUrl() + "/serviceAccountToken"}};
+  script("serviceAccountToken", json::array({json{{"status", 307}, {"headers", elsewhere}, {"body", "{}"}},
+                                             json{{"status", 308}, {"headers", elsewhere}}}));
+  HttpRequestWindows http(apiUrl());
+  EXPECT_EQ(http.post("serviceAccountToken", R"({"serviceAccountToken":"osv_secret"})", "").status, 307);
+  EXPECT_EQ(http.post("serviceAccountToken", "{}", "sess_token").status, 308);
+  // Neither the credential in the body nor the bearer token went on.
+  EXPECT_EQ(json::parse(recorder.get("admin/received", "").body, nullptr, false), json::array());
+}
+
+TEST_F(HttpRequestWindowsTest, ATrickledAnswerEndsAtItsDeadlineAndAStopCutsARequestShort) {
+  // A minute of answer, each byte well within the receive time-out.
+  const json trickled = {{"status", 200}, {"bodyBytes", 60}, {"trickleMs", 1000}};
+  script("ingest", json::array({trickled, trickled}));
+  using Clock = std::chrono::steady_clock;
+  HttpRequestWindows http(apiUrl(), {}, std::chrono::seconds(3));
+  auto started = Clock::now();
+  EXPECT_EQ(http.post("ingest", "{}", "").status, 0);
+  EXPECT_LT(Clock::now() - started, std::chrono::seconds(10));
+
+  std::stop_source stop;
+  HttpRequestWindows stoppable(apiUrl(), stop.get_token());
+  std::jthread stopper([&] {
+    while (received("ingest").size() < 2) {  // the server has the request in hand
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    stop.request_stop();
+  });
+  started = Clock::now();
+  EXPECT_EQ(stoppable.post("ingest", "{}", "").status, 0);
+  EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+  stopper.join();
+  // Stopped for good: nothing more is sent.
+  EXPECT_EQ(stoppable.post("ingest", "{}", "").status, 0);
+  EXPECT_EQ(received("ingest").size(), 2u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A stop reaches the service wherever it waits: enrolling, backing off after failed uploads,
-# or in the middle of an upload the server holds for 10 s. Each ends within 20 s.
+# in the middle of an upload the server holds for 10 s, or of one whose answer trickles in a byte
+# every 5 s (no time-out ever fires; only the stop ends it). Each ends within 20 s.
 source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
 
 start_api || finish  # no auto-approval: enrolment waits
@@ -37,6 +38,15 @@ wine sc start Ostrivel >/dev/null 2>&1
 wait_for 60 log_says "[service] pipeline starting" || fail "the pipeline did not start again"
 sleep 4  # the first sample's partial record is queued within about 3 s and its upload is held
 stop_within_20s "an upload is held by the server"
+
+api_admin DELETE script >/dev/null
+api_script ingest '[{"status":200,"bodyBytes":1000,"trickleMs":5000,"count":1000}]'
+api_admin DELETE received >/dev/null
+wine sc start Ostrivel >/dev/null 2>&1
+upload_in_hand() { [ "$(api_received ingest | jq length)" -ge 1 ]; }
+wait_for 60 upload_in_hand || fail "no upload reached the server"
+sleep 6  # a byte or two of the answer is in
+stop_within_20s "an answer trickles in"
 
 run_agent -uninstall
 expect_eq "$RC" 0 "exit code of -uninstall"
