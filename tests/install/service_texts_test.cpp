@@ -19,5 +19,11 @@ TEST(ServiceTexts, DescribesTheAgentWithinTheDescriptionLimit) {
   EXPECT_EQ(fitDescription(std::string(300, 'x')), std::string(255, 'x'));
 }
 
+// Windows refuses restart actions through a handle that may not start the service; Wine does not.
+TEST(ServiceTexts, AsksToStartTheServiceWhenItSetsRestartActions) {
+  EXPECT_EQ(failureActionsAccess(kFailureRestartCount), kServiceChangeConfig | kServiceStart);
+  EXPECT_EQ(failureActionsAccess(0), kServiceChangeConfig);
+}
+
 }  // namespace
 }  // namespace ostrivel

@@ -18,6 +18,7 @@ namespace ostrivel {
 namespace {
 
 const std::string kServiceName(kProductName);
+static_assert(kServiceChangeConfig == SERVICE_CHANGE_CONFIG && kServiceStart == SERVICE_START);
 
 ServiceHandle openManager(DWORD access) { return ServiceHandle(OpenSCManagerA(nullptr, nullptr, access)); }
 
@@ -130,7 +131,7 @@ bool ScmWindows::uninstall() {
 
 bool setFailureActions() {
   const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
-  const ServiceHandle service = openService(manager, SERVICE_CHANGE_CONFIG);
+  const ServiceHandle service = openService(manager, failureActionsAccess(kFailureRestartCount));
   if (!service) {
     return false;
   }
