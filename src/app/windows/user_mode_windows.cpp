@@ -41,8 +41,12 @@ int runUserMode(const SharedObjects& shared) {
     attachParentConsole();
     // The manifest asks for no elevation, so a service change from a plain console goes
     // through the consent prompt in a copy of this program and reports that copy's code.
-    if (changesTheService(mode) && !elevated) {
-      return runElevated(executable, mode);
+    if (hopsToElevate(shared.command, elevated)) {
+      std::string parameters;
+      for (const auto& argument : elevationHopArguments(mode)) {
+        parameters += (parameters.empty() ? "" : " ") + argument;
+      }
+      return runElevated(executable, parameters);
     }
     for (const auto& finding : guard.findings) {
       log.log(finding.level, finding.message, {});  // once the console is there to show them
