@@ -22,10 +22,6 @@ const char* sessionChangeName(std::uint32_t eventType) {
   }
 }
 
-bool consoleEventStops(std::uint32_t event) {
-  return event == scm::kConsoleCtrlC || event == scm::kConsoleCtrlBreak || event == scm::kConsoleClose;
-}
-
 ServiceHost::ServiceHost(StatusReporter& reporterIn) : reporter(reporterIn) {}
 
 void ServiceHost::reportStatus(std::uint32_t state, std::uint32_t waitHintMs) {

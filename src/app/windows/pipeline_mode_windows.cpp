@@ -64,7 +64,7 @@ int runPipelineMode(const SharedObjects& shared) {
                           uploader, identity, shared.paths.dataDirectory, kSamplingWindowSeconds);
 
   if (console) {
-    service.run(installConsoleHandler());
+    runInConsole(service);
     return 0;
   }
   // Rewritten at every start, so a service installed by any means restarts after a crash.

@@ -3,6 +3,7 @@
 
 #include "infra/product.h"
 #include "infra/windows/windows_api.h"
+#include "service/console_run.h"
 #include "service/service_host.h"
 
 namespace ostrivel {
@@ -13,7 +14,7 @@ namespace {
 // the pipeline published before the dispatcher starts and never unpublished.
 ServicePipeline* servicePointer = nullptr;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
-std::stop_source consoleStop;
+ConsoleRun consoleRun;
 
 class ScmStatusReporter : public StatusReporter {
  public:
@@ -46,13 +47,7 @@ void WINAPI serviceMain(DWORD, LPSTR*) {
   host.serve(servicePointer);
 }
 
-BOOL WINAPI consoleHandler(DWORD event) {
-  if (!consoleEventStops(event)) {
-    return FALSE;  // let the next handler run
-  }
-  consoleStop.request_stop();
-  return TRUE;
-}
+BOOL WINAPI consoleHandler(DWORD event) { return consoleRun.handle(event) ? TRUE : FALSE; }
 
 }  // namespace
 
@@ -63,9 +58,9 @@ bool startServiceDispatcher(ServicePipeline* pipeline) {
   return StartServiceCtrlDispatcherA(table) != 0;
 }
 
-std::stop_token installConsoleHandler() {
+void runInConsole(ServicePipeline& pipeline) {
   SetConsoleCtrlHandler(consoleHandler, TRUE);
-  return consoleStop.get_token();
+  consoleRun.run(pipeline);
 }
 
 }  // namespace ostrivel

@@ -1,8 +1,6 @@
 // The bridge between the service control manager and the pipeline, and the "-run" console stop.
 #pragma once
 
-#include <stop_token>
-
 #include "service/service_pipeline.h"
 
 namespace ostrivel {
@@ -11,7 +9,8 @@ namespace ostrivel {
 // at once when the process was not started by the service manager.
 bool startServiceDispatcher(ServicePipeline* pipeline);
 
-// Ctrl+C, Ctrl+Break and closing the console request a stop of the returned token's source.
-std::stop_token installConsoleHandler();
+// "-run": runs the pipeline on the calling thread until a console event stops it; closing the
+// console window waits for the pipeline's final flush before Windows ends the process.
+void runInConsole(ServicePipeline& pipeline);
 
 }  // namespace ostrivel
