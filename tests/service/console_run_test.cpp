@@ -58,8 +58,7 @@ TEST(ConsoleRun, CtrlCAndBreakStopAtOnceCloseLogoffAndShutdownAlsoWaitOthersPass
     InstantPipeline pipeline;
     run.run(pipeline);
     EXPECT_EQ(pipeline.stoppedOnEntry, stops) << event;
-    EXPECT_EQ(limits, waits ? std::vector<nanoseconds>{ConsoleRun::kFinishLimit} : std::vector<nanoseconds>{})
-        << event;
+    EXPECT_EQ(limits, waits ? std::vector<nanoseconds>{ConsoleRun::kFinishLimit} : std::vector<nanoseconds>{}) << event;
   }
 }
 
