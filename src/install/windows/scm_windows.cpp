@@ -31,6 +31,16 @@ ServiceHandle openService(const ServiceHandle& manager, DWORD access) {
   return ServiceHandle(OpenServiceA(manager.get(), kServiceName.c_str(), access));
 }
 
+// Stop pending is not stopped: the service still writes its open bucket and its "stopped" event
+// and finishes an upload into history, all in the data folder. A service that cannot be seen
+// (gone, or not to be opened) is not waited for.
+bool stoppedOrGone() {
+  const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  const ServiceHandle service = openService(manager, SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  return !service || !QueryServiceStatus(service.get(), &status) || status.dwCurrentState == SERVICE_STOPPED;
+}
+
 void setDescription(SC_HANDLE service) {
   char buffer[256] = {};
   const std::string text = serviceDescription();
@@ -109,7 +119,7 @@ bool ScmWindows::install() {
 
 bool ScmWindows::uninstall() {
   stop();
-  for (int attempt = 0; attempt < 50 && isRunning(); ++attempt) {
+  for (int attempt = 0; attempt < 50 && !stoppedOrGone(); ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   removeAutostart();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A stop reaches the service wherever it waits: enrolling, backing off after failed uploads,
-# or in the middle of an upload the server holds for 10 s. Each ends within 20 s.
+# or in the middle of an upload the server holds for 10 s. Each ends within 20 s. An uninstall
+# while an upload is held leaves nothing of the data folder behind.
 source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
 
 start_api || finish  # no auto-approval: enrolment waits
@@ -38,6 +39,18 @@ wait_for 60 log_says "[service] pipeline starting" || fail "the pipeline did not
 sleep 4  # the first sample's partial record is queued within about 3 s and its upload is held
 stop_within_20s "an upload is held by the server"
 
+# -uninstall while an upload is held: the service stops before the sweep, so nothing it writes on
+# its way out (the open bucket, the "stopped" event, the upload moved to history) brings the data
+# folder back.
+api_admin DELETE script >/dev/null
+api_script ingest '[{"delayMs":6000,"count":1000}]'
+starts=$(cat "$DATA_UNIX/logs/service/"*.log | grep -cF "[service] pipeline starting")
+wine sc start Ostrivel >/dev/null 2>&1
+started_again() { [ "$(cat "$DATA_UNIX/logs/service/"*.log | grep -cF "[service] pipeline starting")" -gt "$starts" ]; }
+wait_for 60 started_again || fail "the pipeline did not start again"
+sleep 4
 run_agent -uninstall
 expect_eq "$RC" 0 "exit code of -uninstall"
+sleep 8  # longer than the held upload: a service still running would have written by now
+[ ! -e "$DATA_UNIX" ] || fail "the data folder came back after -uninstall: $(cd "$DATA_UNIX" && find . | head)"
 finish
