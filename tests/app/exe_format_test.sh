@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# ostrivel.exe is a 64-bit GUI program with no MinGW DLL to carry, a version resource and an
-# asInvoker manifest.
+# ostrivel.exe is a 64-bit GUI program with no MinGW DLL to carry, a version resource, a message
+# table for the event log and an asInvoker manifest.
 set -uo pipefail
 exe="$1"
 failures=0
@@ -21,6 +21,10 @@ done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
 grep -qE "Resource Directory" <<<"$headers" || fail "no resource directory"
 strings -el "$exe" | grep -qx "2026.1.0.10" || fail "no version 2026.1.0.10 in the version resource"
 grep -qa 'level="asInvoker"' "$exe" || fail "no asInvoker manifest"
+# The event source's message file: a message table (resource type 11) whose one text is "%1",
+# so Event Viewer shows the agent's line as it is.
+grep -qE "^[0-9a-f]+   Entry: ID: 0x00000b," <<<"$headers" || fail "no message table in the resources"
+strings -el -n 2 "$exe" | grep -qx "%1" || fail "the message table lacks the text %1"
 
 [ "$failures" -eq 0 ] && echo "all checks passed"
 exit $((failures > 0))
