@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "infra/product.h"
 #include "infra/windows/scoped_handle.h"
+#include "infra/windows/text_windows.h"
 // shellapi.h after the gate header: WIN32_LEAN_AND_MEAN leaves it out of windows.h.
 #include <shellapi.h>
 
@@ -94,14 +95,16 @@ bool processIsElevated() {
 }
 
 int runElevated(const std::string& executablePath, const std::string& parameters) {
-  SHELLEXECUTEINFOA info{};
+  const std::wstring file = utf8ToWide(executablePath);
+  const std::wstring wideParameters = utf8ToWide(parameters);
+  SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = "runas";
-  info.lpFile = executablePath.c_str();
-  info.lpParameters = parameters.c_str();
+  info.lpVerb = L"runas";
+  info.lpFile = file.c_str();
+  info.lpParameters = wideParameters.c_str();
   info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExA(&info) || info.hProcess == nullptr) {
+  if (!ShellExecuteExW(&info) || info.hProcess == nullptr) {
     return -1;  // declined at the prompt, or the shell could not start it
   }
   const KernelHandle process(info.hProcess);

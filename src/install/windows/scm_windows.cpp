@@ -95,8 +95,10 @@ bool ScmWindows::install() {
   if (!manager) {
     return false;
   }
-  const std::string commandLine = serviceCommandLine(executablePath);
-  ServiceHandle service(CreateServiceA(manager.get(), kServiceName.c_str(), kServiceName.c_str(), SERVICE_ALL_ACCESS,
+  // The path is UTF-8: the wide calls keep every character of it.
+  const std::wstring name = utf8ToWide(kServiceName);
+  const std::wstring commandLine = utf8ToWide(serviceCommandLine(executablePath));
+  ServiceHandle service(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                        commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   if (!service) {
@@ -108,7 +110,7 @@ bool ScmWindows::install() {
     if (!service) {
       return false;
     }
-    ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, commandLine.c_str(),
+    ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, commandLine.c_str(),
                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
   }
   setDescription(service.get());
