@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/startup.h"
+#include "infra/windows/windows_api.h"
 #include "app/windows/modes_windows.h"
 #include "enrolment/agent_state_store.h"
 #include "enrolment/identity_store.h"
@@ -15,6 +16,10 @@
 using namespace ostrivel;
 
 int main(int argc, char** argv) {
+  // Before anything can load a library: the ones not in the import table (see the build's
+  // delay-loaded list) come from System32 only, never from the executable's folder, where
+  // anyone who can write there (a Downloads folder) could plant one to run as LocalSystem.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   const CommandLine command = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   // The overrides are read once, before anything else is built.
   const BaseUrls urls = resolveBaseUrls([](const std::string& name) -> std::optional<std::string> {

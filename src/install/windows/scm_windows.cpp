@@ -10,6 +10,7 @@
 #include "infra/windows/folder_security_windows.h"
 #include "infra/windows/scoped_handle.h"
 #include "infra/windows/text_windows.h"
+#include "install/install_folder.h"
 #include "install/service_texts.h"
 #include "install/windows/autostart_windows.h"
 
@@ -39,6 +40,21 @@ bool stoppedOrGone() {
   const ServiceHandle service = openService(manager, SERVICE_QUERY_STATUS);
   SERVICE_STATUS status{};
   return !service || !QueryServiceStatus(service.get(), &status) || status.dwCurrentState == SERVICE_STOPPED;
+}
+
+// The service and every logon run the executable where it stands, as LocalSystem and as each
+// user: a folder others can write to (a Downloads folder) lets them plant a library or swap the
+// program. Said on the console and in the log; the install goes on.
+void warnOfWritableFolder(const std::string& executablePath, Logger& log) {
+  const std::string folder = executablePath.substr(0, executablePath.find_last_of('\\'));
+  FolderSecurityWindows access;
+  const auto entry = access.open(folder);
+  const auto security = entry ? entry->security() : std::nullopt;
+  if (security && writableByNonAdministrators(*security)) {
+    log.warn("[ui] users who are not administrators can change " + toNarrow(utf8ToWide(folder), CP_ACP) +
+             ", where the service's program stands; install from a folder only administrators can change, "
+             "such as Program Files");
+  }
 }
 
 void setDescription(SC_HANDLE service) {
@@ -90,6 +106,9 @@ bool ScmWindows::install() {
         log->log(finding.level, finding.message, {});
       }
     }
+  }
+  if (log != nullptr) {
+    warnOfWritableFolder(executablePath, *log);
   }
   const ServiceHandle manager = openManager(SC_MANAGER_CREATE_SERVICE);
   if (!manager) {
