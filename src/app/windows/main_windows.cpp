@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "infra/windows/windows_api.h"
 #include "app/windows/modes_windows.h"
 #include "enrolment/agent_state_store.h"
 #include "enrolment/identity_store.h"
 #include "infra/clock_system.h"
 #include "infra/windows/file_system_windows.h"
 #include "infra/windows/registry_windows.h"
+#include "infra/windows/windows_api.h"
 #include "measurement/windows/system_facts_windows.h"
 
 using namespace ostrivel;
