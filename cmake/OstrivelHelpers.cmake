@@ -49,13 +49,45 @@ function(ostrivel_setup_gtest)
   endif()
 endfunction()
 
+# Windows libraries that are not known DLLs: loaded on first use instead of at start. By then the
+# entry point has limited the DLL search to System32 (SetDefaultDllDirectories), so a DLL planted
+# beside the executable is never taken for one of them; a library in the import table would be
+# looked for beside the executable first. Known DLLs always come from System32.
+set(OSTRIVEL_DELAY_LOADED version winhttp wevtapi)
+
+# ostrivel_delay_import(dll out): the delay-import library of a Windows DLL, made at configure
+# time from MinGW's import library (every function it exports).
+function(ostrivel_delay_import dll out)
+  set(dir ${CMAKE_BINARY_DIR}/delay-import)
+  set(library ${dir}/lib${dll}_delay.a)
+  if(NOT EXISTS ${library})
+    find_library(OSTRIVEL_IMPORT_${dll} NAMES ${dll} REQUIRED)
+    execute_process(COMMAND ${CMAKE_NM} -g ${OSTRIVEL_IMPORT_${dll}} OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
+    string(REGEX MATCHALL " I __imp_[A-Za-z0-9_]+" exports "${symbols}")
+    list(TRANSFORM exports REPLACE " I __imp_" "")
+    list(REMOVE_DUPLICATES exports)
+    list(JOIN exports "\n" exports)
+    file(WRITE ${dir}/${dll}.def "LIBRARY ${dll}.dll\nEXPORTS\n${exports}\n")
+    execute_process(COMMAND ${CMAKE_DLLTOOL} --def ${dir}/${dll}.def --dllname ${dll}.dll --output-delaylib ${library}
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+  set(${out} ${library} PARENT_SCOPE)
+endfunction()
+
 # ostrivel_library(name SOURCES ... [DEPS ...] [SYSLIBS ...])
 # SYSLIBS names Windows system libraries; say beside each which file needs it.
 function(ostrivel_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;SYSLIBS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_BINARY_DIR}/generated)
-  target_link_libraries(${name} PUBLIC ostrivel_json ${ARG_DEPS} ${ARG_SYSLIBS})
+  set(syslibs)
+  foreach(lib ${ARG_SYSLIBS})
+    if(lib IN_LIST OSTRIVEL_DELAY_LOADED)
+      ostrivel_delay_import(${lib} lib)
+    endif()
+    list(APPEND syslibs ${lib})
+  endforeach()
+  target_link_libraries(${name} PUBLIC ostrivel_json ${ARG_DEPS} ${syslibs})
   target_compile_options(${name} PRIVATE ${OSTRIVEL_WARNINGS})
 endfunction()
 

@@ -5,6 +5,12 @@
 
 namespace ostrivel {
 
+namespace {
+
+constexpr const char* kElevatedCopyMarker = "--elevated-copy";
+
+}  // namespace
+
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine command;
   if (!args.empty()) {
@@ -20,6 +26,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     command.mode = "status";
   }
   command.silent = command.mode == "-check" && args.size() >= 2 && args[1] == "--silent";
+  command.elevatedCopy = changesTheService(command.mode) && args.size() >= 2 && args[1] == kElevatedCopyMarker;
   return command;
 }
 
@@ -27,7 +34,15 @@ bool changesTheService(const std::string& mode) {
   return mode == "-stop" || mode == "-install" || mode == "-uninstall";
 }
 
+bool hopsToElevate(const CommandLine& command, bool elevated) {
+  return changesTheService(command.mode) && !elevated && !command.elevatedCopy;
+}
+
+std::vector<std::string> elevationHopArguments(const std::string& mode) { return {mode, kElevatedCopyMarker}; }
+
 bool mayCreateConsole(const std::string& mode) { return mode != "-check" && !changesTheService(mode); }
+
+bool reopensOnConsole(StreamKind runtimeHandle) { return runtimeHandle == StreamKind::none; }
 
 BaseUrls resolveBaseUrls(const EnvironmentReader& environment) {
   auto pick = [&](const char* name, std::string_view builtIn) {

@@ -133,7 +133,7 @@ std::int32_t UiCompanion::check(bool silent) {
 }
 
 void UiCompanion::openHealthyDashboard() {
-  const auto identity = identities.loadIdentity();
+  const auto identity = identities.readIdentity();
   if (!identity) {
     logger.info("[check] decision: healthy, opening " + dashboardUrl);
     browser.open(dashboardUrl);

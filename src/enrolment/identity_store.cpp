@@ -36,7 +36,11 @@ std::string IdentityStore::identityPath() const {
   return path + kFileStem + ".json";
 }
 
-std::optional<Identity> IdentityStore::loadIdentity() {
+std::optional<Identity> IdentityStore::loadIdentity() { return load(true); }
+
+std::optional<Identity> IdentityStore::readIdentity() { return load(false); }
+
+std::optional<Identity> IdentityStore::load(bool moveLegacy) {
   if (auto text = fileSystem.read(identityPath())) {
     std::string_view body(*text);
     if (body.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
@@ -55,10 +59,10 @@ std::optional<Identity> IdentityStore::loadIdentity() {
       }
     }
   }
-  return loadLegacy();
+  return loadLegacy(moveLegacy);
 }
 
-std::optional<Identity> IdentityStore::loadLegacy() {
+std::optional<Identity> IdentityStore::loadLegacy(bool move) {
   for (const auto& scope : kLegacyScopes) {
     auto token = registry.get(scope, "Token");
     if (!token || !isValidToken(*token)) {
@@ -67,7 +71,7 @@ std::optional<Identity> IdentityStore::loadLegacy() {
     Identity identity{registry.get(scope, "AgentId").value_or(""), registry.get(scope, "AgentName").value_or(""),
                       std::move(*token)};
     // Erased only once the file holds the credential; a failed save leaves them for next time.
-    if (saveIdentity(identity)) {
+    if (move && saveIdentity(identity)) {
       eraseLegacy();
     }
     return identity;

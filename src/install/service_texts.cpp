@@ -21,4 +21,9 @@ std::string serviceDescription() {
 
 std::string fitDescription(const std::string& text) { return text.substr(0, 255); }
 
+std::uint32_t failureActionsAccess(int restartActions) {
+  // ChangeServiceConfig2 refuses restart actions unless the handle may also start the service.
+  return restartActions > 0 ? kServiceChangeConfig | kServiceStart : kServiceChangeConfig;
+}
+
 }  // namespace ostrivel

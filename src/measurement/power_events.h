@@ -23,15 +23,19 @@ struct PowerEvent {
   std::string kind;  // "boot", "shutdown", "suspend" or "resume"
 };
 
-// 6005 boot, 6006 and 6008 shutdown, 42 suspend, 107 resume; anything else none.
-std::optional<std::string> powerEventKind(std::uint32_t eventId);
+// The System log query for the power events of the last 48 hours.
+std::string powerEventQuery();
+
+// EventLog's 6005 boot, 6006 and 6008 shutdown; Kernel-Power's 42 and 506 suspend, 107 and 507
+// resume; none for any other provider or id.
+std::optional<std::string> powerEventKind(const std::string& provider, std::uint32_t eventId);
 
 // 100-ns units since 1601 to milliseconds since 1970.
 std::int64_t fileTimeToUnixMs(std::uint64_t fileTime);
 
-// The event of a rendered id and creation time; none when the id is of another type or kind,
-// or the time is not a FILETIME.
-std::optional<PowerEvent> powerEventFrom(const EventValue& id, const EventValue& created);
+// The event of a rendered provider, id and creation time; none when the id is of another type or
+// kind, or the time is not a FILETIME.
+std::optional<PowerEvent> powerEventFrom(const std::string& provider, const EventValue& id, const EventValue& created);
 
 // Keeps the newest time delivered, so every poll of the last 48 hours delivers only what is new.
 // Lives in memory: after a service start the window's events come again, each with its time.

@@ -22,10 +22,6 @@ const char* sessionChangeName(std::uint32_t eventType) {
   }
 }
 
-bool consoleEventStops(std::uint32_t event) {
-  return event == scm::kConsoleCtrlC || event == scm::kConsoleCtrlBreak || event == scm::kConsoleClose;
-}
-
 namespace {
 
 void waitInRealTime(std::stop_token stop, std::chrono::nanoseconds duration) {

@@ -37,10 +37,6 @@ inline constexpr std::uint32_t kSessionUnlock = 8;
 
 inline constexpr std::uint32_t kNoError = 0;
 inline constexpr std::uint32_t kCallNotImplemented = 120;
-
-inline constexpr std::uint32_t kConsoleCtrlC = 0;
-inline constexpr std::uint32_t kConsoleCtrlBreak = 1;
-inline constexpr std::uint32_t kConsoleClose = 2;
 }  // namespace scm
 
 struct ServiceStatus {
@@ -60,9 +56,6 @@ class StatusReporter {
 // "logon", "logoff", "lock", "unlock" for the four session events the agent records; empty
 // for every other session event (remote connect, console connect, ...).
 const char* sessionChangeName(std::uint32_t eventType);
-
-// Ctrl+C, Ctrl+Break and closing the console stop "-run"; other console events pass on.
-bool consoleEventStops(std::uint32_t event);
 
 class ServiceHost {
  public:

@@ -47,6 +47,23 @@ TEST(Startup, PlacesDataAndLogFoldersUnderProgramData) {
   EXPECT_EQ(paths.userLogDirectory, "C:\\ProgramData\\Ostrivel\\logs\\ui");
 }
 
+// A copy whose token still reads as not elevated (elevation refused by policy, a filtered token)
+// runs the verb and fails it instead of starting copies without end.
+TEST(Startup, HopsToElevationAtMostOnce) {
+  const auto hops = [](const std::vector<std::string>& args, bool elevated) {
+    return hopsToElevate(parseCommandLine(args), elevated);
+  };
+  EXPECT_TRUE(hops({"-INSTALL"}, false));
+  EXPECT_FALSE(hops({"-install"}, true));
+  EXPECT_FALSE(hops({"-check"}, false));
+  EXPECT_FALSE(hops({"status"}, false));
+  for (const char* verb : {"-stop", "-install", "-uninstall"}) {
+    const auto copy = elevationHopArguments(verb);
+    EXPECT_EQ(parseCommandLine(copy).mode, verb);
+    EXPECT_FALSE(hops(copy, false)) << verb;
+  }
+}
+
 }  // namespace
 }  // namespace ostrivel
 
@@ -63,6 +80,15 @@ TEST(Startup, RoutesServiceVerbsThroughElevationAndOnlyOtherWordsToANewConsole) 
   for (const char* word : {"status", "", "help", "-run-later"}) {
     EXPECT_FALSE(changesTheService(word)) << word;
     EXPECT_TRUE(mayCreateConsole(word)) << word;
+  }
+}
+
+// Typed in cmd, a GUI program starts without standard handles and reads a character device once
+// attached; it is the runtime's handle, still none, that must send the stream to the console.
+TEST(Startup, ReopensOnTheConsoleOnlyStreamsTheRuntimeHasNoHandleFor) {
+  EXPECT_TRUE(reopensOnConsole(StreamKind::none));
+  for (const StreamKind kept : {StreamKind::character, StreamKind::disk, StreamKind::pipe}) {
+    EXPECT_FALSE(reopensOnConsole(kept)) << static_cast<int>(kept);
   }
 }
 

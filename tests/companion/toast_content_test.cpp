@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "companion/balloon_retry.h"
+
 namespace ostrivel {
 namespace {
 
@@ -24,6 +26,26 @@ TEST(ToastContent, FillsDefaultsShowsOnlyTheFirstLineAndCutsToTheBalloonsFields)
     EXPECT_EQ(toastContent(Data({{"lines", lines}}, "toast")).text, "");
   }
   EXPECT_EQ(toastContent(Data(nlohmann::json("junk"), "toast")).title, "Ostrivel");
+}
+
+// At logon the Run entry can start before the taskbar: adding the icon fails at first.
+TEST(BalloonRetry, RetriesTheIconForFiveSecondsAndReAddsItForEveryNewTaskbarWithinTheToast) {
+  using E = BalloonEvent;
+  using A = BalloonAction;
+  const struct {
+    E event;
+    std::uint64_t elapsedMs;
+    bool iconAdded;
+    A action;
+  } cases[] = {
+      {E::retryTick, 1000, false, A::addIcon},       {E::retryTick, 4999, false, A::addIcon},
+      {E::retryTick, 5000, false, A::stopRetrying},  {E::retryTick, 2000, true, A::stopRetrying},
+      {E::taskbarCreated, 9000, false, A::addIcon},  {E::taskbarCreated, 14999, true, A::addIcon},
+      {E::taskbarCreated, 15000, false, A::none},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(balloonAction(c.event, c.elapsedMs, c.iconAdded), c.action) << c.elapsedMs << " " << c.iconAdded;
+  }
 }
 
 }  // namespace

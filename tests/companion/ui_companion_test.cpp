@@ -197,6 +197,15 @@ TEST(UiCompanion, AHealthyInteractiveCheckOpensTodaysPageWithoutLoggingTheToken)
   r.companion.check(false);
   EXPECT_EQ(r.log.messages().back(), "[check] decision: healthy, opening https://app.test");
   EXPECT_EQ(r.browser.links(), (Lines{kApp}));
+
+  // A credential an older install left in the registry is read where it is: the check runs as
+  // the user, and moving it is the service's job.
+  r.clear();
+  r.registry.seed("parameters", "Token", kToken);
+  r.companion.check(false);
+  EXPECT_EQ(r.browser.links(), (Lines{page + kToken}));
+  EXPECT_FALSE(r.files.read("C:\\ProgramData\\Ostrivel\\identity.json"));
+  EXPECT_EQ(r.registry.peek("parameters", "Token"), kToken);
 }
 
 TEST(UiCompanion, EveryVerbLogsWhatItWasAskedAndReturnsItsCode) {

@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size >= 18) {
     const ostrivel::EventValue id{data[0], bitsAt(data + 1)};
     const ostrivel::EventValue created{data[9], bitsAt(data + 10)};
-    if (const auto event = ostrivel::powerEventFrom(id, created)) {
+    const std::string provider = data[17] % 2 == 0 ? "EventLog" : "Microsoft-Windows-Kernel-Power";
+    if (const auto event = ostrivel::powerEventFrom(provider, id, created)) {
       const nlohmann::json payload = {{"at", event->at}, {"kind", event->kind}};
       ostrivel::serialiseRecord(ostrivel::buildEventsRecord(payload, 0, 1).payload);
     }

@@ -1,6 +1,9 @@
 // The events source: its own start and stop, session kinds, and event-log entries to power events.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
+
 #include "measurement/events.h"
 #include "measurement/power_events.h"
 #include "support/fake_clock.h"
@@ -46,23 +49,43 @@ TEST(Events, FramesARunWithStartedAndStoppedAndDropsUnknownKinds) {
   EXPECT_EQ(received.events[received.events.size() - 2].second, "started");
 }
 
+// Event ids are unique only within a provider; laptops with modern standby log sleep as
+// Kernel-Power 506 and 507 instead of 42 and 107.
+TEST(PowerEvents, AsksEachProviderForItsOwnIdsAndMapsThemByProvider) {
+  EXPECT_EQ(powerEventQuery(),
+            "*[System[((Provider[@Name='EventLog'] and (EventID=6005 or EventID=6006 or EventID=6008)) or "
+            "(Provider[@Name='Microsoft-Windows-Kernel-Power'] and "
+            "(EventID=42 or EventID=107 or EventID=506 or EventID=507))) and "
+            "TimeCreated[timediff(@SystemTime) <= 172800000]]]");
+  const std::string log = "EventLog";
+  const std::string power = "Microsoft-Windows-Kernel-Power";
+  const std::map<std::pair<std::string, std::uint32_t>, std::string> kinds = {
+      {{log, 6005}, "boot"},    {{log, 6006}, "shutdown"}, {{log, 6008}, "shutdown"}, {{power, 42}, "suspend"},
+      {{power, 107}, "resume"}, {{power, 506}, "suspend"}, {{power, 507}, "resume"},
+  };
+  for (const std::string& provider : {log, power, std::string("Microsoft-Windows-Kernel-General"), std::string()}) {
+    for (const std::uint32_t id : {6005u, 6006u, 6008u, 42u, 107u, 506u, 507u, 41u}) {
+      const auto kind = kinds.find({provider, id});
+      EXPECT_EQ(powerEventKind(provider, id), kind == kinds.end() ? std::nullopt : std::optional(kind->second))
+          << provider << " " << id;
+    }
+  }
+}
+
 TEST(PowerEvents, MapsIdsOfEitherWidthAndFileTimes) {
   const std::uint64_t newYear2026 = (1767225600000ULL + 11644473600000ULL) * 10000ULL;
   const EventValue created{kEventValueFileTime, newYear2026};
-  const auto boot16 = powerEventFrom({kEventValueUInt16, 6005}, created);
-  const auto boot32 = powerEventFrom({kEventValueUInt32, 6005}, created);
+  const std::string log = "EventLog";
+  const auto boot16 = powerEventFrom(log, {kEventValueUInt16, 6005}, created);
+  const auto boot32 = powerEventFrom(log, {kEventValueUInt32, 6005}, created);
   ASSERT_TRUE(boot16 && boot32);
   EXPECT_EQ(boot16->kind, "boot");
   EXPECT_EQ(boot32->kind, "boot");
   EXPECT_EQ(boot16->at, 1767225600000);
-  EXPECT_EQ(powerEventFrom({kEventValueUInt16, 65536 + 42}, created)->kind, "suspend");
-
-  EXPECT_EQ(powerEventFrom({kEventValueUInt32, 6008}, created)->kind, "shutdown");
-  EXPECT_EQ(powerEventFrom({kEventValueUInt32, 6006}, created)->kind, "shutdown");
-  EXPECT_EQ(powerEventFrom({kEventValueUInt32, 107}, created)->kind, "resume");
-  EXPECT_FALSE(powerEventFrom({kEventValueUInt32, 41}, created));
-  EXPECT_FALSE(powerEventFrom({kEventValueFileTime, 6005}, created));  // id of another type
-  EXPECT_FALSE(powerEventFrom({kEventValueUInt32, 6005}, {kEventValueUInt32, newYear2026}));
+  EXPECT_EQ(powerEventFrom("Microsoft-Windows-Kernel-Power", {kEventValueUInt16, 65536 + 42}, created)->kind,
+            "suspend");
+  EXPECT_FALSE(powerEventFrom(log, {kEventValueFileTime, 6005}, created));  // id of another type
+  EXPECT_FALSE(powerEventFrom(log, {kEventValueUInt32, 6005}, {kEventValueUInt32, newYear2026}));
   EXPECT_EQ(fileTimeToUnixMs(116444736000000000ULL), 0);
 }
 

@@ -164,11 +164,5 @@ TEST(ServiceHost, PassesSessionAndPowerControlsOnAndRepeatsStopPendingEveryFiveS
   }
 }
 
-TEST(ServiceHost, ConsoleStopsOnCtrlCBreakAndCloseOnly) {
-  for (std::uint32_t event = 0; event <= 6; ++event) {  // 5 logoff and 6 shutdown: "-run" goes on
-    EXPECT_EQ(consoleEventStops(event), event <= scm::kConsoleClose) << event;
-  }
-}
-
 }  // namespace
 }  // namespace ostrivel

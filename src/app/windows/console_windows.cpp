@@ -1,10 +1,15 @@
 // Giving the GUI-subsystem executable a console to write to, and the elevation hop.
 #include "app/windows/console_windows.h"
 
+#include <io.h>
+
+#include <cstdint>
 #include <cstdio>
 
+#include "app/startup.h"
 #include "infra/product.h"
 #include "infra/windows/scoped_handle.h"
+#include "infra/windows/text_windows.h"
 // shellapi.h after the gate header: WIN32_LEAN_AND_MEAN leaves it out of windows.h.
 #include <shellapi.h>
 
@@ -12,9 +17,22 @@ namespace ostrivel {
 
 namespace {
 
-DWORD fileTypeOf(DWORD stdHandle) {
-  const HANDLE handle = GetStdHandle(stdHandle);
-  return handle == nullptr || handle == INVALID_HANDLE_VALUE ? FILE_TYPE_UNKNOWN : GetFileType(handle);
+// The handle the C runtime writes the stream to, which attaching to a console never changes.
+StreamKind runtimeHandleKind(std::FILE* stream) {
+  const intptr_t raw = _get_osfhandle(_fileno(stream));
+  if (raw == -1 || raw == -2 || raw == 0) {
+    return StreamKind::none;  // the runtime found no handle at start-up
+  }
+  switch (GetFileType(reinterpret_cast<HANDLE>(raw))) {
+    case FILE_TYPE_CHAR:
+      return StreamKind::character;
+    case FILE_TYPE_DISK:
+      return StreamKind::disk;
+    case FILE_TYPE_PIPE:
+      return StreamKind::pipe;
+    default:
+      return StreamKind::none;
+  }
 }
 
 void reopen(std::FILE* stream, const char* device, const char* mode) {
@@ -22,29 +40,29 @@ void reopen(std::FILE* stream, const char* device, const char* mode) {
   freopen_s(&ignored, device, mode, stream);
 }
 
+void reopenOutputsOnConsole() {
+  for (std::FILE* stream : {stdout, stderr}) {
+    if (reopensOnConsole(runtimeHandleKind(stream))) {
+      reopen(stream, "CONOUT$", "w");
+    }
+  }
+}
+
 }  // namespace
 
 void attachParentConsole() {
-  if (!AttachConsole(ATTACH_PARENT_PROCESS)) {
-    return;
-  }
-  // Only streams without a file behind them go to the console; a redirection wins.
-  if (fileTypeOf(STD_OUTPUT_HANDLE) == FILE_TYPE_UNKNOWN) {
-    reopen(stdout, "CONOUT$", "w");
-  }
-  if (fileTypeOf(STD_ERROR_HANDLE) == FILE_TYPE_UNKNOWN) {
-    reopen(stderr, "CONOUT$", "w");
+  if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+    reopenOutputsOnConsole();
   }
 }
 
 bool attachOrCreateConsole() {
-  const DWORD outputType = fileTypeOf(STD_OUTPUT_HANDLE);
-  if (outputType == FILE_TYPE_DISK || outputType == FILE_TYPE_PIPE) {
+  const StreamKind output = runtimeHandleKind(stdout);
+  if (output == StreamKind::disk || output == StreamKind::pipe) {
     return false;
   }
   if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-    reopen(stdout, "CONOUT$", "w");
-    reopen(stderr, "CONOUT$", "w");
+    reopenOutputsOnConsole();
     return false;
   }
   if (!AllocConsole()) {
@@ -77,14 +95,16 @@ bool processIsElevated() {
 }
 
 int runElevated(const std::string& executablePath, const std::string& parameters) {
-  SHELLEXECUTEINFOA info{};
+  const std::wstring file = utf8ToWide(executablePath);
+  const std::wstring wideParameters = utf8ToWide(parameters);
+  SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = "runas";
-  info.lpFile = executablePath.c_str();
-  info.lpParameters = parameters.c_str();
+  info.lpVerb = L"runas";
+  info.lpFile = file.c_str();
+  info.lpParameters = wideParameters.c_str();
   info.nShow = SW_SHOWNORMAL;
-  if (!ShellExecuteExA(&info) || info.hProcess == nullptr) {
+  if (!ShellExecuteExW(&info) || info.hProcess == nullptr) {
     return -1;  // declined at the prompt, or the shell could not start it
   }
   const KernelHandle process(info.hProcess);

@@ -18,8 +18,8 @@ void waitForEnter();
 
 bool processIsElevated();
 
-// Starts this executable again with "runas" and the mode as its parameters, waits for it and
-// returns its exit code; -1 when the elevation was declined or failed.
+// Starts this executable (a UTF-8 path) again with "runas" and the given parameters, waits for
+// it and returns its exit code; -1 when the elevation was declined or failed.
 int runElevated(const std::string& executablePath, const std::string& parameters);
 
 }  // namespace ostrivel

@@ -67,7 +67,7 @@ int runPipelineMode(const SharedObjects& shared) {
   // A service never writes to a console, a console run never to the event log.
   log.add(console ? static_cast<Logger*>(&consoleLogger) : &eventLogger);
   // The process's stop also cuts the HTTP request in flight, so the uploader returns at once.
-  const std::stop_token stop = console ? installConsoleHandler() : serviceStopToken();
+  const std::stop_token stop = console ? consoleStopToken() : serviceStopToken();
 
   HttpRequestWindows http(shared.urls.api, stop);
   SamplerWindows sampler(shared.clock);
@@ -105,7 +105,7 @@ int runPipelineMode(const SharedObjects& shared) {
 
   if (console) {
     prepare();
-    service.run(stop);
+    runInConsole(service);
     return 0;
   }
   // A service connects to the service manager first: the manager fails a start not connected

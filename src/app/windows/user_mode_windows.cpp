@@ -12,10 +12,34 @@
 #include "infra/windows/folder_security_windows.h"
 #include "install/windows/scm_windows.h"
 #include "measurement/windows/system_facts_windows.h"
+// objbase.h after the gate header: WIN32_LEAN_AND_MEAN leaves COM out of windows.h.
+#include <objbase.h>
 
 namespace ostrivel {
 
+namespace {
+
+// The shell hands links (and the elevation hop) to handlers that may be reached through COM;
+// ShellExecuteEx asks for COM on the calling thread, or such a handler can fail silently.
+class ComApartment {
+ public:
+  ComApartment() : initialised(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ~ComApartment() {
+    if (initialised) {
+      CoUninitialize();
+    }
+  }
+
+ private:
+  bool initialised;
+};
+
+}  // namespace
+
 int runUserMode(const SharedObjects& shared) {
+  const ComApartment com;
   const std::string& mode = shared.command.mode;
   const std::string executable = executablePath();
   const bool elevated = processIsElevated();
@@ -48,8 +72,8 @@ int runUserMode(const SharedObjects& shared) {
   log.add(&fileLogger);
 
   ScmWindows services(executable, shared.paths.dataDirectory, &log);
-  ToasterWindows toaster;
-  BrowserWindows browser;
+  ToasterWindows toaster(log);
+  BrowserWindows browser(log);
   UiCompanion companion(log, shared.state, shared.identities, toaster, browser, services, shared.clock,
                         shared.urls.dashboard, shared.urls.site);
 
@@ -57,8 +81,12 @@ int runUserMode(const SharedObjects& shared) {
     attachParentConsole();
     // The manifest asks for no elevation, so a service change from a plain console goes
     // through the consent prompt in a copy of this program and reports that copy's code.
-    if (changesTheService(mode) && !elevated) {
-      return runElevated(executable, mode);
+    if (hopsToElevate(shared.command, elevated)) {
+      std::string parameters;
+      for (const auto& argument : elevationHopArguments(mode)) {
+        parameters += (parameters.empty() ? "" : " ") + argument;
+      }
+      return runElevated(executable, parameters);
     }
     for (const auto& finding : guard.findings) {
       log.log(finding.level, finding.message, {});  // once the console is there to show them

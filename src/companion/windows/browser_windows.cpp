@@ -7,10 +7,17 @@
 
 namespace ostrivel {
 
-void openInBrowser(const std::string& link) {
-  ShellExecuteA(nullptr, "open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+void openInBrowser(const std::string& link, Logger& log) {
+  // 32 and below is the shell's refusal (no program for the scheme, none found, out of memory).
+  const auto code =
+      reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", link.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (code <= 32) {
+    log.warn("[ui] the shell did not open the link (code " + std::to_string(code) + ")");
+  }
 }
 
-void BrowserWindows::open(const std::string& link) { openInBrowser(link); }
+BrowserWindows::BrowserWindows(Logger& logIn) : log(logIn) {}
+
+void BrowserWindows::open(const std::string& link) { openInBrowser(link, log); }
 
 }  // namespace ostrivel

@@ -3,6 +3,7 @@
 
 #include "infra/product.h"
 #include "infra/windows/scoped_handle.h"
+#include "infra/windows/text_windows.h"
 
 namespace ostrivel {
 
@@ -21,10 +22,11 @@ bool registerEventSource(const std::string& executablePath) {
     return false;
   }
   RegistryKey key(raw);
-  // Stored with its terminating zero, as REG_EXPAND_SZ readers expect.
-  RegSetValueExA(key.get(), "EventMessageFile", 0, REG_EXPAND_SZ,
-                 reinterpret_cast<const BYTE*>(executablePath.c_str()),
-                 static_cast<DWORD>(executablePath.size() + 1));
+  // Stored with its terminating zero, as REG_EXPAND_SZ readers expect; wide, so that every
+  // character of the UTF-8 path survives.
+  const std::wstring path = utf8ToWide(executablePath);
+  RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                 static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
   const DWORD types = 7;  // error, warning, information
   RegSetValueExA(key.get(), "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types), sizeof types);
   return true;

@@ -5,7 +5,8 @@
 
 namespace ostrivel {
 
-// Points the source at the executable as its message file; false when the key cannot be created.
+// Points the source at the executable (a UTF-8 path) as its message file; false when the key
+// cannot be created.
 bool registerEventSource(const std::string& executablePath);
 // True when the source's key was deleted.
 bool unregisterEventSource();

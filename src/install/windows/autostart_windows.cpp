@@ -3,6 +3,7 @@
 
 #include "infra/product.h"
 #include "infra/windows/scoped_handle.h"
+#include "infra/windows/text_windows.h"
 #include "install/service_texts.h"
 
 namespace ostrivel {
@@ -26,10 +27,11 @@ bool setAutostart(const std::string& executablePath) {
   if (!key) {
     return false;
   }
-  const std::string command = autostartCommandLine(executablePath);
-  const std::string name(kProductName);
-  return RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                        static_cast<DWORD>(command.size() + 1)) == ERROR_SUCCESS;
+  // The path is UTF-8: the wide call keeps every character of it.
+  const std::wstring command = utf8ToWide(autostartCommandLine(executablePath));
+  const std::wstring name = utf8ToWide(kProductName);
+  return RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                        static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 bool removeAutostart() {

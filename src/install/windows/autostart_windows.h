@@ -5,7 +5,7 @@
 
 namespace ostrivel {
 
-// True when the value was written.
+// True when the value was written; the path is UTF-8.
 bool setAutostart(const std::string& executablePath);
 // True when the value was deleted or was not there.
 bool removeAutostart();

@@ -10,6 +10,7 @@
 #include "infra/windows/folder_security_windows.h"
 #include "infra/windows/scoped_handle.h"
 #include "infra/windows/text_windows.h"
+#include "install/install_folder.h"
 #include "install/service_texts.h"
 #include "install/windows/autostart_windows.h"
 
@@ -18,6 +19,7 @@ namespace ostrivel {
 namespace {
 
 const std::string kServiceName(kProductName);
+static_assert(kServiceChangeConfig == SERVICE_CHANGE_CONFIG && kServiceStart == SERVICE_START);
 
 ServiceHandle openManager(DWORD access) { return ServiceHandle(OpenSCManagerA(nullptr, nullptr, access)); }
 
@@ -28,6 +30,31 @@ ServiceHandle openService(const ServiceHandle& manager, DWORD access) {
     return ServiceHandle();
   }
   return ServiceHandle(OpenServiceA(manager.get(), kServiceName.c_str(), access));
+}
+
+// Stop pending is not stopped: the service still writes its open bucket and its "stopped" event
+// and finishes an upload into history, all in the data folder. A service that cannot be seen
+// (gone, or not to be opened) is not waited for.
+bool stoppedOrGone() {
+  const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
+  const ServiceHandle service = openService(manager, SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  return !service || !QueryServiceStatus(service.get(), &status) || status.dwCurrentState == SERVICE_STOPPED;
+}
+
+// The service and every logon run the executable where it stands, as LocalSystem and as each
+// user: a folder others can write to (a Downloads folder) lets them plant a library or swap the
+// program. Said on the console and in the log; the install goes on.
+void warnOfWritableFolder(const std::string& executablePath, Logger& log) {
+  const std::string folder = executablePath.substr(0, executablePath.find_last_of('\\'));
+  FolderSecurityWindows access;
+  const auto entry = access.open(folder);
+  const auto security = entry ? entry->security() : std::nullopt;
+  if (security && writableByNonAdministrators(*security)) {
+    log.warn("[ui] users who are not administrators can change " + toNarrow(utf8ToWide(folder), CP_ACP) +
+             ", where the service's program stands; install from a folder only administrators can change, "
+             "such as Program Files");
+  }
 }
 
 void setDescription(SC_HANDLE service) {
@@ -80,12 +107,17 @@ bool ScmWindows::install() {
       }
     }
   }
+  if (log != nullptr) {
+    warnOfWritableFolder(executablePath, *log);
+  }
   const ServiceHandle manager = openManager(SC_MANAGER_CREATE_SERVICE);
   if (!manager) {
     return false;
   }
-  const std::string commandLine = serviceCommandLine(executablePath);
-  ServiceHandle service(CreateServiceA(manager.get(), kServiceName.c_str(), kServiceName.c_str(), SERVICE_ALL_ACCESS,
+  // The path is UTF-8: the wide calls keep every character of it.
+  const std::wstring name = utf8ToWide(kServiceName);
+  const std::wstring commandLine = utf8ToWide(serviceCommandLine(executablePath));
+  ServiceHandle service(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                        commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   if (!service) {
@@ -97,7 +129,7 @@ bool ScmWindows::install() {
     if (!service) {
       return false;
     }
-    ChangeServiceConfigA(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, commandLine.c_str(),
+    ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, commandLine.c_str(),
                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
   }
   setDescription(service.get());
@@ -108,7 +140,7 @@ bool ScmWindows::install() {
 
 bool ScmWindows::uninstall() {
   stop();
-  for (int attempt = 0; attempt < 50 && isRunning(); ++attempt) {
+  for (int attempt = 0; attempt < 50 && !stoppedOrGone(); ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   removeAutostart();
@@ -130,7 +162,7 @@ bool ScmWindows::uninstall() {
 
 bool setFailureActions() {
   const ServiceHandle manager = openManager(SC_MANAGER_CONNECT);
-  const ServiceHandle service = openService(manager, SERVICE_CHANGE_CONFIG);
+  const ServiceHandle service = openService(manager, failureActionsAccess(kFailureRestartCount));
   if (!service) {
     return false;
   }

@@ -10,7 +10,8 @@ namespace ostrivel {
 
 class ScmWindows : public ServiceControl {
  public:
-  // log, when given, receives what the data folder's guard finds at install.
+  // log, when given, receives what the data folder's guard finds at install, and a warning when
+  // the executable's folder can be changed by users who are not administrators.
   ScmWindows(std::string executablePath, std::string dataDirectory, Logger* log = nullptr);
 
   bool isInstalled() override;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "infra/windows/scoped_handle.h"
+#include "infra/windows/text_windows.h"
 // winevt.h after the gate header: it needs the Windows types.
 #include <winevt.h>
 
@@ -15,11 +16,6 @@ namespace {
 using EvtHandle = ScopedHandle<NullHandleTraits<EVT_HANDLE, EvtClose>>;
 
 constexpr auto kPollInterval = std::chrono::seconds(30);
-
-// Boot, shutdown (clean and unexpected), suspend and resume of the last 48 hours, oldest first.
-constexpr wchar_t kQuery[] =
-    L"*[System[(EventID=6005 or EventID=6006 or EventID=6008 or EventID=42 or EventID=107) and "
-    L"TimeCreated[timediff(@SystemTime) <= 172800000]]]";
 
 EventValue valueOf(const EVT_VARIANT& variant) {
   EventValue value{static_cast<std::uint32_t>(variant.Type & EVT_VARIANT_TYPE_MASK), 0};
@@ -67,12 +63,15 @@ void EventsWindows::stopSource() {
 }
 
 void EventsWindows::poll(const SourceCallback& deliver) {
-  EvtHandle query(EvtQuery(nullptr, L"System", kQuery, EvtQueryChannelPath | EvtQueryForwardDirection));
+  // Oldest first.
+  const std::wstring text = utf8ToWide(powerEventQuery());
+  EvtHandle query(EvtQuery(nullptr, L"System", text.c_str(), EvtQueryChannelPath | EvtQueryForwardDirection));
   if (!query) {
     return;
   }
-  LPCWSTR paths[] = {L"Event/System/EventID", L"Event/System/TimeCreated/@SystemTime"};
-  EvtHandle context(EvtCreateRenderContext(2, paths, EvtRenderContextValues));
+  // The provider too: the query already asks each for its own ids, the mapping checks again.
+  LPCWSTR paths[] = {L"Event/System/Provider/@Name", L"Event/System/EventID", L"Event/System/TimeCreated/@SystemTime"};
+  EvtHandle context(EvtCreateRenderContext(3, paths, EvtRenderContextValues));
   if (!context) {
     return;
   }
@@ -92,11 +91,15 @@ void EventsWindows::poll(const SourceCallback& deliver) {
       DWORD used = 0;
       DWORD count = 0;
       if (!EvtRender(context.get(), event.get(), EvtRenderEventValues, sizeof buffer, buffer, &used, &count) ||
-          count < 2) {
+          count < 3) {
         continue;
       }
       const auto* values = reinterpret_cast<const EVT_VARIANT*>(buffer);
-      const auto found = powerEventFrom(valueOf(values[0]), valueOf(values[1]));
+      const std::string provider =
+          (values[0].Type & EVT_VARIANT_TYPE_MASK) == EvtVarTypeString && values[0].StringVal != nullptr
+              ? wideToUtf8(values[0].StringVal)
+              : std::string();
+      const auto found = powerEventFrom(provider, valueOf(values[1]), valueOf(values[2]));
       if (found && cursor.accept(found->at)) {
         deliver(found->at, found->kind);
       }

@@ -1,6 +1,7 @@
 // Host facts the entry point reads once at start: computer name, own path, OS version, ProgramData.
 #include "measurement/windows/system_facts_windows.h"
 
+#include "infra/windows/text_windows.h"
 #include "infra/windows/windows_api.h"
 
 namespace ostrivel {
@@ -15,9 +16,21 @@ std::string computerName() {
 }
 
 std::string executablePath() {
-  char buffer[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  return std::string(buffer, length);
+  // The ANSI call replaces what the code page cannot hold and cuts at the buffer silently: the
+  // path would name a file that does not exist. A full buffer may be a cut one: grow and ask again.
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) {
+      return {};
+    }
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return wideToUtf8(buffer);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  return {};
 }
 
 std::string osVersionText() {

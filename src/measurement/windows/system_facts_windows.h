@@ -7,7 +7,8 @@ namespace ostrivel {
 
 // "PC" when the name cannot be read.
 std::string computerName();
-// The running executable's full path; empty when it cannot be read.
+// The running executable's full path in UTF-8, for the wide calls that take it; empty when it
+// cannot be read.
 std::string executablePath();
 // "Windows 10.0.19045", or "Windows" when the version cannot be read.
 std::string osVersionText();

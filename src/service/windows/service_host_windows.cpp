@@ -3,6 +3,7 @@
 
 #include "infra/product.h"
 #include "infra/windows/windows_api.h"
+#include "service/console_run.h"
 #include "service/service_host.h"
 
 namespace ostrivel {
@@ -14,7 +15,7 @@ namespace {
 ServicePipeline* servicePointer = nullptr;
 std::function<void()> serviceStart;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
-std::stop_source consoleStop;
+ConsoleRun consoleRun;
 
 class ScmStatusReporter : public StatusReporter {
  public:
@@ -47,13 +48,7 @@ void WINAPI serviceMain(DWORD, LPSTR*) {
   host.serve(servicePointer, serviceStart);
 }
 
-BOOL WINAPI consoleHandler(DWORD event) {
-  if (!consoleEventStops(event)) {
-    return FALSE;  // let the next handler run
-  }
-  consoleStop.request_stop();
-  return TRUE;
-}
+BOOL WINAPI consoleHandler(DWORD event) { return consoleRun.handle(event) ? TRUE : FALSE; }
 
 }  // namespace
 
@@ -67,9 +62,11 @@ bool startServiceDispatcher(ServicePipeline* pipeline, std::function<void()> sta
 
 std::stop_token serviceStopToken() { return host.stopToken(); }
 
-std::stop_token installConsoleHandler() {
+std::stop_token consoleStopToken() { return consoleRun.stopToken(); }
+
+void runInConsole(ServicePipeline& pipeline) {
   SetConsoleCtrlHandler(consoleHandler, TRUE);
-  return consoleStop.get_token();
+  consoleRun.run(pipeline);
 }
 
 }  // namespace ostrivel

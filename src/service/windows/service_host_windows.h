@@ -15,8 +15,11 @@ bool startServiceDispatcher(ServicePipeline* pipeline, std::function<void()> sta
 
 // Requested when the service manager stops the service.
 std::stop_token serviceStopToken();
+// Requested when a console event stops "-run".
+std::stop_token consoleStopToken();
 
-// Ctrl+C, Ctrl+Break and closing the console request a stop of the returned token's source.
-std::stop_token installConsoleHandler();
+// "-run": runs the pipeline on the calling thread until a console event stops it; closing the
+// console window waits for the pipeline's final flush before Windows ends the process.
+void runInConsole(ServicePipeline& pipeline);
 
 }  // namespace ostrivel

@@ -4,13 +4,17 @@
 #include <string>
 
 #include "app/windows/console_windows.h"
+#include "infra/windows/text_windows.h"
+#include "infra/windows/windows_api.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fputs("usage: elevation_probe EXECUTABLE [PARAMETERS]\n", stderr);
     return 2;
   }
-  const int code = ostrivel::runElevated(argv[1], argc > 2 ? argv[2] : "");
+  // The hop takes the UTF-8 path the entry point reads; the arguments come in the code page.
+  const std::string path = ostrivel::wideToUtf8(ostrivel::toWide(argv[1], CP_ACP));
+  const int code = ostrivel::runElevated(path, argc > 2 ? argv[2] : "");
   std::printf("%d\n", code);
   return 0;
 }

@@ -64,6 +64,9 @@ wait_for 10 opened "$page$TOKEN" || fail "today's page never reached the browser
 if grep -rqF -- "$TOKEN" "$DATA_UNIX/logs" "$WORK/out" "$WORK/err"; then
   fail "the credential reached a log"
 fi
+# A link the shell refuses (no program for its scheme) is logged, without the link.
+OSTRIVEL_APP_URL=ostrivel-nowhere://app run_agent -check
+expect_contains "$WORK/out" "[warn] [ui] the shell did not open the link (code 31)"
 
 # Silent and healthy at this user's first logon: the first-logon balloon, which ends on its own.
 stamped() { while IFS= read -r line; do echo "$(date +%s%N) $line"; done; }

@@ -15,6 +15,14 @@ reg_query() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v name
 run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
 source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Ostrivel'
 service_key='HKLM\SYSTEM\CurrentControlSet\Services\Ostrivel'
+# A value's text as stored, through regedit's UTF-16 export: "reg query" prints the ANSI code
+# page, which cannot show every name.
+reg_exact() {
+  wine regedit /E "$WORK/export.reg" "${1/#HKLM/HKEY_LOCAL_MACHINE}" >/dev/null 2>&1
+  iconv -f UTF-16LE -t UTF-8 "$WORK/export.reg" | NAME="$2" perl -CS -MEncode -0777 -ne 's/\\\r?\n\s*//g;
+    if (/^"\Q$ENV{NAME}\E"="((?:[^"\\]|\\.)*)"/m) { ($v = $1) =~ s/\\(.)/$1/g; print $v }
+    elsif (/^"\Q$ENV{NAME}\E"=hex\(2\):([0-9a-f,]*)/m) { $v = decode("UTF-16LE", pack("C*", map { hex } split /,/, $1)); $v =~ s/\0+$//; print $v }'
+}
 
 # Nothing installed yet: uninstall still succeeds.
 run_agent -uninstall
@@ -60,17 +68,19 @@ if grep -qF "service recovery actions not set" "$DATA_UNIX/logs/service/"*.log 2
   fail "the service could not set its failure actions"
 fi
 
-# Installing again succeeds; installing from a second folder moves service and autostart there.
+# Installing again succeeds; installing from a second folder, whose name the ANSI code page
+# cannot hold, moves service, autostart and event source there.
 run_agent -install
 expect_eq "$RC" 0 "second -install"
-second="$WORK/second folder"
+second="$WORK/second Łódź 東京"
 mkdir -p "$second"
 cp "$AGENT_EXE" "$second/ostrivel.exe"
 second_win=$(winpath "$second/ostrivel.exe")
 wine "$second/ostrivel.exe" -install >"$WORK/out" 2>"$WORK/err" </dev/null
 expect_eq "$?" 0 "-install from a second folder"
-expect_eq "$(reg_query "$service_key" ImagePath)" "\"$second_win\" -service" "service command line after the move"
-expect_eq "$(reg_query "$run_key" Ostrivel)" "\"$second_win\" -check --silent" "autostart value after the move"
+expect_eq "$(reg_exact "$service_key" ImagePath)" "\"$second_win\" -service" "service command line after the move"
+expect_eq "$(reg_exact "$run_key" Ostrivel)" "\"$second_win\" -check --silent" "autostart value after the move"
+expect_eq "$(reg_exact "$source_key" EventMessageFile)" "$second_win" "event source message file after the move"
 
 # "-service" typed in a console cannot reach the dispatcher.
 run_agent -service
@@ -93,6 +103,10 @@ all_records | jq -e '[.[] | select(.kind == "events") | .events[0].kind] | index
 # The flush closes the bucket at its last sample; the partial records before it ended 1 ms later.
 all_records | jq -e '[.[] | select(.kind == "days") | .end] as $ends | any($ends[]; . as $e | $ends | index($e + 1) != null)' >/dev/null ||
   fail "the open bucket was not written at the stop"
+
+# The service's file is where its command line says, though no ANSI code page can spell it.
+wine sc start Ostrivel >/dev/null 2>&1
+wait_for 20 service_is RUNNING || fail "the service does not start from the second folder (state $(service_state))"
 
 run_agent -uninstall
 expect_eq "$RC" 0 "exit code of -uninstall"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A stop reaches the service wherever it waits: enrolling, backing off after failed uploads,
 # in the middle of an upload the server holds for 10 s, or of one whose answer trickles in a byte
-# every 5 s (no time-out ever fires; only the stop ends it). Each ends within 20 s.
+# every 5 s (no time-out ever fires; only the stop ends it). Each ends within 20 s. An uninstall
+# while an upload is held leaves nothing of the data folder behind.
 source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
 
 start_api || finish  # no auto-approval: enrolment waits
@@ -48,6 +49,18 @@ wait_for 60 upload_in_hand || fail "no upload reached the server"
 sleep 6  # a byte or two of the answer is in
 stop_within_20s "an answer trickles in"
 
+# -uninstall while an upload is held: the service stops before the sweep, so nothing it writes on
+# its way out (the open bucket, the "stopped" event, the upload moved to history) brings the data
+# folder back.
+api_admin DELETE script >/dev/null
+api_script ingest '[{"delayMs":6000,"count":1000}]'
+starts=$(cat "$DATA_UNIX/logs/service/"*.log | grep -cF "[service] pipeline starting")
+wine sc start Ostrivel >/dev/null 2>&1
+started_again() { [ "$(cat "$DATA_UNIX/logs/service/"*.log | grep -cF "[service] pipeline starting")" -gt "$starts" ]; }
+wait_for 60 started_again || fail "the pipeline did not start again"
+sleep 4
 run_agent -uninstall
 expect_eq "$RC" 0 "exit code of -uninstall"
+sleep 8  # longer than the held upload: a service still running would have written by now
+[ ! -e "$DATA_UNIX" ] || fail "the data folder came back after -uninstall: $(cd "$DATA_UNIX" && find . | head)"
 finish
