@@ -31,6 +31,7 @@ class FileSystemWindows : public FileSystem {
   bool remove(const std::string& path) override;
   bool move(const std::string& from, const std::string& to) override;
   std::vector<std::string> list(const std::string& directory) override;
+  std::vector<TemporaryFile> listTemporary(const std::string& directory) override;
 
  private:
   // True when path is outside the root, or when the root and every folder below it down to
