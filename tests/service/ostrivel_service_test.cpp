@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <stdexcept>
 #include <thread>
 
@@ -235,24 +236,26 @@ TEST(OstrivelService, RunsNumbersFromTheOutboxAndStopsInOrder) {
   EXPECT_EQ(p.registry.peek("parameters", "AgentState"), "ok");
 }
 
-// The stop takes the sampler down before the last flush, and asks whether the credential died
-// only once the uploader stopped: one revoked by the answer in flight is still dropped.
-TEST(OstrivelService, StopLeavesNoSampleBehindAndDropsACredentialRevokedDuringIt) {
+// The stop takes the sampler down before the last flush, reads the restart flag only once the
+// uploader stopped, and logs what throws on the way without skipping a step.
+TEST(OstrivelService, StopLeavesNoSampleOrDeadCredentialBehindAndSurvivesExceptions) {
   Pipeline p;
   ASSERT_TRUE(p.identities.saveIdentity({"a-1", "PC", "osv_pc"}));
   p.registry.seed("parameters", "CadenceMinutes", "10");
   p.files.putFile(kOutbox + "\\events20260104000001.json", "{}");
-  // The sampler's first measured tick is held until a days record was written or the sampler stops.
+  // Every write but a days record's throws. The sampler's first measured tick is held until a
+  // days record was written or the sampler stops.
   std::mutex mutex;
   std::condition_variable_any written;
   int daysWrites = 0;
   std::stop_token samplerStop;
   p.files.setFault([&](FsOp op, const std::string& path) {
-    if (op == FsOp::writeAtomic && path.find("\\days") != std::string::npos) {
-      std::lock_guard lock(mutex);
-      ++daysWrites;
-      written.notify_all();
+    if (op == FsOp::writeAtomic && path.find("\\days") == std::string::npos) {
+      throw std::runtime_error("disk gone");
     }
+    std::lock_guard lock(mutex);
+    daysWrites += op == FsOp::writeAtomic ? 1 : 0;
+    written.notify_all();
     return false;
   });
   p.betweenTicks = [&](std::stop_token stop) {
@@ -270,43 +273,31 @@ TEST(OstrivelService, StopLeavesNoSampleBehindAndDropsACredentialRevokedDuringIt
     if (request.path != "ingest") {
       return {200, R"({"sessionJwt":"jwt"})"};
     }
-    stop.request_stop();  // while this answer is in flight
+    stop.request_stop();  // while this answer, which revokes the credential, is in flight
     p.log.waitFor("[service] stopping");
     return {403, R"({"error":"revoked"})"};
   });
-  p.service.run(stop.get_token());
-
-  EXPECT_TRUE(p.log.contains("[initializer] credential dropped, enrolment starts over"));
-  EXPECT_FALSE(p.identities.loadIdentity());
-  // Nothing measured was left open: a flush now finds no bucket.
-  p.event(kNoon + kMinute, "suspend");
-  std::lock_guard lock(mutex);
-  EXPECT_EQ(daysWrites, 1);
-}
-
-// An exception on the pipeline's own thread is logged; the producers and the uploader still stop.
-TEST(OstrivelService, LogsExceptionsOfStartAndStopAndStillStopsEverything) {
-  Pipeline p;
-  ASSERT_TRUE(p.identities.saveIdentity({"a-1", "PC", "osv_pc"}));
-  p.registry.seed("parameters", "CadenceMinutes", "10");
-  p.http.script("serviceAccountToken", {{503, ""}});
-  p.files.setFault([](FsOp op, const std::string&) -> bool {
-    if (op == FsOp::writeAtomic) {
-      throw std::runtime_error("disk gone");
-    }
-    return false;
-  });
-  std::stop_source stop;
-  std::jthread stopper([&] {
-    p.log.waitFor("[service] pipeline starting");
-    p.sample(kNoon, 1.0);
-    stop.request_stop();
-  });
   EXPECT_NO_THROW(p.service.run(stop.get_token()));
+
   EXPECT_EQ(p.log.count("[service] event dropped: disk gone"), 2u);  // "started" and "stopped"
-  EXPECT_TRUE(p.log.contains("[service] flush failed: disk gone"));
+  EXPECT_TRUE(p.log.contains("[service] flush failed: disk gone"));  // at its apps record
   EXPECT_EQ(p.events.sourceStops(), 1);
   EXPECT_FALSE(p.files.watching());
+  EXPECT_TRUE(p.log.contains("[initializer] credential dropped, enrolment starts over"));
+  EXPECT_FALSE(p.identities.loadIdentity());
+  p.service.suspending();  // nothing measured was left open: this flush finds no bucket
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(daysWrites, 1);
+  }
+
+  // Whatever else throws there ends run with a log line, not with the exception.
+  Pipeline q;
+  q.files.putFile(kOutbox + "\\days202601051200.json.1.tmp", "");
+  q.files.setFault(
+      [](FsOp op, const std::string&) -> bool { return op == FsOp::remove ? throw std::bad_alloc() : false; });
+  EXPECT_NO_THROW(q.service.run(stop.get_token()));
+  EXPECT_TRUE(q.log.contains("[service] pipeline failed: std::bad_alloc"));
 }
 
 TEST(OstrivelService, EnrolsAgainAfterTheUploaderDeclaresTheCredentialDead) {
