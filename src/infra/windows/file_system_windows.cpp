@@ -28,8 +28,9 @@ using ChangeNotification = ScopedHandle<ChangeNotificationTraits>;
 
 constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
 // The rename of an atomic write returns only once it is on disk. The credential needs this: its
-// claim is released right after it is saved, and a power cut must not leave neither. Records are
-// few and small, so they get the same rather than a second kind of write; history moves do not.
+// claim is released right after it is saved, and after a power cut one of the two must remain.
+// Records are few and small, so they get the same rather than a second kind of write; history
+// moves do not.
 constexpr DWORD kReplaceFlags = kMoveFlags | MOVEFILE_WRITE_THROUGH;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
