@@ -17,6 +17,19 @@ bool endsWithJson(const std::string& name) {
 
 bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
+// "<name>.<n>.tmp": a name, a dot, decimal digits, ".tmp".
+bool isAtomicWriteLeftover(const std::string& name) {
+  constexpr std::size_t kTmp = 4;
+  if (name.size() <= kTmp || name.compare(name.size() - kTmp, kTmp, ".tmp") != 0) {
+    return false;
+  }
+  const std::size_t digitsEnd = name.size() - kTmp;
+  const std::size_t dot = name.rfind('.', digitsEnd - 1);
+  return dot != std::string::npos && dot > 0 && dot + 1 < digitsEnd &&
+         std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dot) + 1,
+                     name.begin() + static_cast<std::ptrdiff_t>(digitsEnd), isDigit);
+}
+
 }  // namespace
 
 std::string fileName(const std::string& path) {
@@ -77,6 +90,18 @@ std::int32_t purgeOldDays(FileSystem& fs, const std::string& directory, std::int
   for (const auto& file : files) {
     const std::string day = fileDayKey(fileName(file));
     if (!day.empty() && day < cutoff && fs.remove(file)) {
+      ++removed;
+    }
+  }
+  return removed;
+}
+
+std::int32_t removeStaleTemporaries(FileSystem& fs, const std::string& directory, std::int64_t nowMs) {
+  constexpr std::int64_t kStaleAfterMs = 60'000;
+  std::int32_t removed = 0;
+  for (const TemporaryFile& file : fs.listTemporary(directory)) {
+    if (isAtomicWriteLeftover(file.name) && nowMs - file.writtenAtMs >= kStaleAfterMs &&
+        fs.remove(joinPath(directory, file.name))) {
       ++removed;
     }
   }

@@ -23,5 +23,9 @@ bool moveInto(FileSystem& fs, const std::string& path, const std::string& direct
 // Removes the files of all but the newest keepDays distinct days found among the names (not
 // calendar days); files without a day key stay. Returns how many were removed.
 std::int32_t purgeOldDays(FileSystem& fs, const std::string& directory, std::int32_t keepDays);
+// Removes what writeAtomic leaves when its writer dies before the rename ("<name>.<n>.tmp"), once
+// it is a minute old: a younger one may be the write of another process at work. Other ".tmp"
+// files stay. Returns how many were removed.
+std::int32_t removeStaleTemporaries(FileSystem& fs, const std::string& directory, std::int64_t nowMs);
 
 }  // namespace ostrivel

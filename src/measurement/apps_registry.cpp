@@ -34,24 +34,43 @@ AppsRegistry::AppsRegistry(const Clock& clockIn) : clock(clockIn) {}
 Data AppsRegistry::describe(const std::vector<std::string>& keys) {
   const std::int64_t now = clock.nowMs();
   std::erase_if(cache, [now](const auto& item) { return now - item.second.reportedAt > kForgetMs; });
+  answered.clear();
 
-  nlohmann::json answer = nlohmann::json::object();
+  std::vector<std::string> due;
   for (const std::string& key : keys) {
     const auto cached = cache.find(key);
-    if (cached != cache.end() && now - cached->second.reportedAt < kDayMs) {
-      continue;
+    if (cached == cache.end() || now - cached->second.reportedAt >= kDayMs) {
+      due.push_back(key);
     }
-    AppInfo info = lookup(key);
+  }
+  nlohmann::json answer = nlohmann::json::object();
+  if (due.empty()) {
+    return Data(std::move(answer), "apps");
+  }
+  std::map<std::string, AppInfo> found = lookup(due);
+  for (const std::string& key : due) {
+    AppInfo& info = found[key];
+    const auto cached = cache.find(key);
     if (cached != cache.end() && cached->second.info == info) {
       cached->second.reportedAt = now;
       continue;
     }
     answer[key] = describeInfo(info);
-    cache.insert_or_assign(key, Entry{std::move(info), now});
+    answered.insert_or_assign(key, Entry{std::move(info), now});
   }
   return Data(std::move(answer), "apps");
 }
 
-void AppsRegistry::forgetAll() { cache.clear(); }
+void AppsRegistry::markReported() {
+  for (auto& [key, entry] : answered) {
+    cache.insert_or_assign(key, std::move(entry));
+  }
+  answered.clear();
+}
+
+void AppsRegistry::forgetAll() {
+  cache.clear();
+  answered.clear();
+}
 
 }  // namespace ostrivel

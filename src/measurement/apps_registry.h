@@ -32,13 +32,17 @@ class AppsRegistry {
   AppsRegistry& operator=(const AppsRegistry&) = delete;
   virtual ~AppsRegistry() = default;
 
-  // Finds the executable of a running process with this key; an empty AppInfo when none.
-  virtual AppInfo lookup(const std::string& key) = 0;
+  // Finds, in one look at the running processes, the executable of a process of each key; a
+  // key with none is left out (or maps to an empty AppInfo).
+  virtual std::map<std::string, AppInfo> lookup(const std::vector<std::string>& keys) = 0;
 
   // Data{catalogue, "apps"}: key -> {"path", "version", "company", "description", "product",
   // "originalName", "size"} for every key that is new, changed, or unconfirmed for 7 days;
   // absent fields were empty (or a zero size). Keys confirmed within a day are not looked up.
   Data describe(const std::vector<std::string>& keys);
+  // The keys of the last describe's answer count as reported from now on. Called once their
+  // record was written: until then a lost record has them described again.
+  void markReported();
   // Makes every application new again.
   void forgetAll();
 
@@ -50,6 +54,7 @@ class AppsRegistry {
 
   const Clock& clock;
   std::map<std::string, Entry> cache;
+  std::map<std::string, Entry> answered;  // the last answer, not yet reported
 };
 
 }  // namespace ostrivel

@@ -69,6 +69,8 @@ std::optional<Data> CpuAccounting::tick(const std::vector<ProcessRecord>& snapsh
       }
       attribute(snapshot, static_cast<double>(elapsed) / 1000.0 * cpus);
       busySum += busySeconds - lastBusy;
+      // 0.0 is a failed reading: against a real one it would stand for all busy time since boot.
+      busyUnknown = busyUnknown || busySeconds == 0.0 || lastBusy == 0.0;
       windowMs += elapsed;
       if (!emittedOnce || windowMs >= windowMsTarget) {
         sample = closeWindow(nowMs, cpus);
@@ -84,6 +86,7 @@ void CpuAccounting::discardWindow() {
   serviceSeconds.clear();
   processSum = 0.0;
   busySum = 0.0;
+  busyUnknown = false;
   windowMs = 0;
 }
 
@@ -140,7 +143,7 @@ Data CpuAccounting::closeWindow(std::int64_t nowMs, std::uint32_t cpus) {
   // Busy time that no process of the snapshots accounts for: processes that started and ended
   // between two ticks, and the last moments of processes that vanished.
   const double shortLived =
-      capacity > 0.0 && busySum > 0.0 ? std::max(0.0, (busySum - processSum) / capacity * 100.0) : 0.0;
+      capacity > 0.0 && busySum > 0.0 && !busyUnknown ? std::max(0.0, (busySum - processSum) / capacity * 100.0) : 0.0;
 
   nlohmann::json apps = sharesOf(appSeconds, capacity);
   if (shortLived > 0.0) {

@@ -63,6 +63,7 @@ class CpuAccounting {
   std::map<std::string, double> serviceSeconds;
   double processSum = 0.0;
   double busySum = 0.0;
+  bool busyUnknown = false;  // a busy reading of this window failed
   std::int64_t windowMs = 0;
   std::int64_t lastNow = 0;
   double lastBusy = 0.0;

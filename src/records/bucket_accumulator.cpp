@@ -1,6 +1,9 @@
 // Folds one-minute samples into fixed-length buckets and hands out each bucket's means.
 #include "records/bucket_accumulator.h"
 
+#include <utility>
+#include <vector>
+
 #include "records/payload_time.h"
 
 namespace ostrivel {
@@ -12,17 +15,35 @@ std::int64_t wrappingAdd(std::int64_t a, std::int64_t b) {
   return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
 }
 
+using Shares = std::vector<std::pair<std::string, double>>;
 
-void addShares(const nlohmann::json& sample, const char* member, std::map<std::string, double>& sums) {
+// Read in full before the bucket changes: a non-number raises the json type error 302 while
+// nothing has been closed or counted yet.
+Shares readShares(const nlohmann::json& sample, const char* member) {
+  Shares shares;
   if (!sample.is_object()) {
-    return;
+    return shares;
   }
   const auto part = sample.find(member);
   if (part == sample.end() || !part->is_object()) {
-    return;
+    return shares;
   }
   for (const auto& [key, value] : part->items()) {
-    sums[key] += value.get<double>();  // a non-number raises the json type error 302
+    shares.emplace_back(key, value.get<double>());
+  }
+  return shares;
+}
+
+void addShares(const Shares& shares, std::map<std::string, double>& sums) {
+  constexpr const char* kShortLived = "(short-lived)";
+  for (const auto& [key, value] : shares) {
+    auto sum = sums.find(key);
+    if (sum == sums.end()) {
+      const std::size_t ownKeys = sums.size() - sums.count(kShortLived) - sums.count(BucketAccumulator::kOtherKey);
+      const bool full = key != kShortLived && ownKeys >= BucketAccumulator::kKeyLimit;
+      sum = sums.try_emplace(full ? std::string(BucketAccumulator::kOtherKey) : key, 0.0).first;
+    }
+    sum->second += value;
   }
 }
 
@@ -39,6 +60,8 @@ std::map<std::string, double> means(const std::map<std::string, double>& sums, s
 BucketAccumulator::BucketAccumulator(unsigned bucketMinutesIn) : bucketMinutes(bucketMinutesIn) {}
 
 std::optional<BucketRecord> BucketAccumulator::merge(const nlohmann::json& sample) {
+  const Shares appShares = readShares(sample, "apps");
+  const Shares serviceShares = readShares(sample, "services");
   std::lock_guard guard(lock);
   const std::int64_t at = payloadTime(sample);
   const std::int64_t length = static_cast<std::int64_t>(bucketMinutes) * 60000;
@@ -58,8 +81,8 @@ std::optional<BucketRecord> BucketAccumulator::merge(const nlohmann::json& sampl
   }
   ++samples;
   lastAt = at;
-  addShares(sample, "apps", apps);
-  addShares(sample, "services", services);
+  addShares(appShares, apps);
+  addShares(serviceShares, services);
   return closed;
 }
 

@@ -1,6 +1,7 @@
 // Folds one-minute samples into fixed-length buckets and hands out each bucket's means.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -18,11 +19,17 @@ namespace ostrivel {
 // accumulator's own mutex, so the sampling thread and a suspend may call it concurrently.
 class BucketAccumulator {
  public:
+  // Keys of one bucket's "apps" (and of its "services"); the shares of any further keys are
+  // summed under kOtherKey, so a flood of distinctly named processes keeps records, and the
+  // catalogue's work on them, bounded. "(short-lived)" always keeps its own sum.
+  static constexpr std::size_t kKeyLimit = 2000;
+  static constexpr const char* kOtherKey = "(other)";
+
   explicit BucketAccumulator(unsigned bucketMinutes);
 
   // Adds a sample {"at": ms, "apps": {key: number}, "services": {key: number}}; returns the
   // bucket it closed, if any. A non-number among the values raises the json library's type
-  // error, after the sample was counted.
+  // error and refuses the sample whole: nothing is closed or counted.
   std::optional<BucketRecord> merge(const nlohmann::json& sample);
   // The open bucket so far, ending one millisecond after its last sample; it stays open.
   std::optional<BucketRecord> snapshot() const;

@@ -1,6 +1,10 @@
 // Serialises records and writes them atomically as "<name>.json" into a folder.
 #include "records/record_writer.h"
 
+#include <cstdint>
+#include <set>
+#include <vector>
+
 namespace ostrivel {
 
 std::string serialiseRecord(const nlohmann::json& payload) {
@@ -8,7 +12,10 @@ std::string serialiseRecord(const nlohmann::json& payload) {
   return payload.dump(1, '\t', false, nlohmann::json::error_handler_t::replace);
 }
 
-bool writeRecord(FileSystem& fileSystem, const Data& data, const std::string& outboxDir) {
+namespace {
+
+bool writeNamed(FileSystem& fileSystem, const nlohmann::json& payload, const std::string& name,
+                const std::string& outboxDir) {
   if (!fileSystem.ensureDirectory(outboxDir)) {
     return false;
   }
@@ -16,8 +23,24 @@ bool writeRecord(FileSystem& fileSystem, const Data& data, const std::string& ou
   if (!path.empty() && path.back() != '\\' && path.back() != '/') {
     path += '\\';
   }
-  path += data.name + ".json";
-  return fileSystem.writeAtomic(path, serialiseRecord(data.payload));
+  path += name + ".json";
+  return fileSystem.writeAtomic(path, serialiseRecord(payload));
+}
+
+}  // namespace
+
+bool writeRecord(FileSystem& fileSystem, const Data& data, const std::string& outboxDir) {
+  return writeNamed(fileSystem, data.payload, data.name, outboxDir);
+}
+
+bool queueRecord(FileSystem& fileSystem, const Data& data, const std::string& outboxDir) {
+  const std::vector<std::string> listed = fileSystem.list(outboxDir);
+  const std::set<std::string> taken(listed.begin(), listed.end());
+  std::string name = data.name;
+  for (std::uint64_t n = 2; taken.count(name + ".json") > 0; ++n) {
+    name = data.name + "_" + std::to_string(n);
+  }
+  return writeNamed(fileSystem, data.payload, name, outboxDir);
 }
 
 }  // namespace ostrivel

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
+#include <string>
 #include <vector>
 
 #include "delivery/outbox_files.h"
@@ -35,12 +37,23 @@ bool isEmptyAnswer(const nlohmann::json& answer) {
   return answer.is_null() || ((answer.is_object() || answer.is_array()) && answer.empty());
 }
 
+// The message of the exception being handled, for the log line that is its only report.
+std::string currentError() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
 }  // namespace
 
 OstrivelService::OstrivelService(Logger& loggerIn, Events& eventsIn, Sampler& samplerIn, FileSystem& filesIn,
                                  AppsRegistry& catalogueIn, const Clock& clockIn, AgentStateStore& stateIn,
                                  Initializer& initializerIn, FileUploader& uploaderIn, Identity& identityIn,
-                                 const std::string& dataDirectory, std::int32_t samplingWindowSecondsIn)
+                                 const std::string& dataDirectoryIn, std::int32_t samplingWindowSecondsIn)
     : logger(loggerIn),
       events(eventsIn),
       sampler(samplerIn),
@@ -51,8 +64,9 @@ OstrivelService::OstrivelService(Logger& loggerIn, Events& eventsIn, Sampler& sa
       initializer(initializerIn),
       uploader(uploaderIn),
       identity(identityIn),
-      outboxDirectory(dataDirectory + "\\outbox"),
-      historyDirectory(dataDirectory + "\\history"),
+      dataDirectory(dataDirectoryIn),
+      outboxDirectory(dataDirectoryIn + "\\outbox"),
+      historyDirectory(dataDirectoryIn + "\\history"),
       samplingWindowSeconds(samplingWindowSecondsIn) {}
 
 OstrivelService::~OstrivelService() {
@@ -65,6 +79,28 @@ OstrivelService::~OstrivelService() {
 void OstrivelService::run(std::stop_token stop) {
   if (!worker.joinable()) {
     worker = std::jthread([this](std::stop_token workerStop) { controlWorker(workerStop); });
+  }
+  try {
+    runPipeline(stop);
+    return;
+  } catch (...) {
+    logger.error("[service] pipeline failed: " + currentError());
+  }
+  // Nothing started may outlive run, so the host can report the service stopped.
+  try {
+    stopPipeline();
+  } catch (...) {
+    logger.error("[service] pipeline failed to stop: " + currentError());
+  }
+}
+
+void OstrivelService::runPipeline(std::stop_token stop) {
+  std::int32_t leftovers = 0;
+  for (const std::string* directory : {&outboxDirectory, &historyDirectory, &dataDirectory}) {
+    leftovers += removeStaleTemporaries(files, *directory, clock.nowMs());
+  }
+  if (leftovers > 0) {
+    logger.info("[service] " + std::to_string(leftovers) + " stale temporary files removed");
   }
   rebuildEventSequences();
   uploader.setOnCredentialDead([this] {
@@ -92,23 +128,36 @@ void OstrivelService::run(std::stop_token stop) {
     uploader.start(outboxDirectory, historyDirectory);
     events.start([this](const Data& event) { onEvent(event); });
     sampler.start([this](const Data& sample) { onSample(sample); }, samplingWindowSeconds, 3, 5);
-
-    bool restarting = false;
     {
       std::unique_lock lock(pipelineMutex);
       pipelineCondition.wait(lock, stop, [this] { return restart; });
-      restarting = restart;
     }
     logger.info("[service] stopping");
-    flush();
-    sampler.stop();
-    events.stop();
-    uploader.stop();
+    stopPipeline();
+    bool restarting = false;
+    {
+      // Read only once the uploader has stopped: its last answer may have ended the credential.
+      std::lock_guard lock(pipelineMutex);
+      restarting = restart;
+    }
     if (!restarting) {
       return;
     }
     initializer.dropCredential();
   }
+}
+
+void OstrivelService::stopPipeline() {
+  // The sampler first: a sample between the last flush and its stop would open a bucket that is
+  // never written.
+  sampler.stop();
+  try {
+    flush();
+  } catch (...) {
+    logger.error("[service] flush failed: " + currentError());
+  }
+  events.stop();
+  uploader.stop();
 }
 
 void OstrivelService::rebuildEventSequences() {
@@ -125,6 +174,22 @@ void OstrivelService::rebuildEventSequences() {
 }
 
 void OstrivelService::onSample(const Data& sample) {
+  try {
+    foldSample(sample);
+  } catch (...) {
+    logger.warn("[service] sample dropped: " + currentError());
+  }
+}
+
+void OstrivelService::onEvent(const Data& event) {
+  try {
+    recordEvent(event);
+  } catch (...) {
+    logger.warn("[service] event dropped: " + currentError());
+  }
+}
+
+void OstrivelService::foldSample(const Data& sample) {
   if (const auto closed = accumulator.merge(sample.payload)) {
     writeBucket(*closed);
     samplesSinceWrite = 0;
@@ -142,7 +207,7 @@ void OstrivelService::onSample(const Data& sample) {
   }
 }
 
-void OstrivelService::onEvent(const Data& event) {
+void OstrivelService::recordEvent(const Data& event) {
   const std::string day = dayKey(payloadTime(event.payload));
   const std::int32_t sequence = ++eventSequences[day];
   while (eventSequences.size() > 4 && eventSequences.begin()->first != day) {
@@ -172,15 +237,18 @@ void OstrivelService::writeBucket(const BucketRecord& bucket) {
     keys.push_back(key);
   }
   const Data answer = catalogue.describe(keys);
-  if (!isEmptyAnswer(answer.payload)) {
-    writeToOutbox(buildAppsRecord(answer.payload, clock.nowMs(), clock.utcOffsetMinutes()));
+  if (!isEmptyAnswer(answer.payload) &&
+      writeToOutbox(buildAppsRecord(answer.payload, clock.nowMs(), clock.utcOffsetMinutes()))) {
+    catalogue.markReported();
   }
 }
 
-void OstrivelService::writeToOutbox(const Data& record) {
-  if (!writeRecord(files, record, outboxDirectory)) {
-    logger.warn("[service] " + record.name + " not queued, the outbox write failed");
+bool OstrivelService::writeToOutbox(const Data& record) {
+  if (queueRecord(files, record, outboxDirectory)) {
+    return true;
   }
+  logger.warn("[service] " + record.name + " not queued, the outbox write failed");
+  return false;
 }
 
 void OstrivelService::sessionChanged(const std::string& name) {

@@ -43,15 +43,20 @@ class OstrivelService : public ServicePipeline {
   void suspending() override;
 
   // The producers' callbacks: a "sample" from the sampler's thread, an "event" from the events
-  // source (always under its lock, which also guards the per-day event numbers).
+  // source (always under its lock, which also guards the per-day event numbers). An exception
+  // inside either is logged, and the sample or event dropped.
   void onSample(const Data& sample);
   void onEvent(const Data& event);
 
  private:
+  void runPipeline(std::stop_token stop);
+  void stopPipeline();
   void rebuildEventSequences();
+  void foldSample(const Data& sample);
+  void recordEvent(const Data& event);
   void flush();
   void writeBucket(const BucketRecord& bucket);
-  void writeToOutbox(const Data& record);
+  bool writeToOutbox(const Data& record);
   void controlWorker(std::stop_token stop);
 
   Logger& logger;
@@ -64,6 +69,7 @@ class OstrivelService : public ServicePipeline {
   Initializer& initializer;
   FileUploader& uploader;
   Identity& identity;
+  const std::string dataDirectory;
   const std::string outboxDirectory;
   const std::string historyDirectory;
   const std::int32_t samplingWindowSeconds;

@@ -18,6 +18,7 @@ TEST(OutboxFiles, NamesDayKeysAndJoins) {
   EXPECT_EQ(fileName("dir\\"), "");
 
   EXPECT_EQ(fileDayKey("days202601051210.json"), "20260105");
+  EXPECT_EQ(fileDayKey("days202601051210_2.json"), "20260105");
   EXPECT_EQ(fileDayKey("events20260105-0001.json"), "20260105");
   EXPECT_EQ(fileDayKey("apps2026010.json"), "");
   EXPECT_EQ(fileDayKey("x1234567"), "");
@@ -31,14 +32,16 @@ TEST(OutboxFiles, NamesDayKeysAndJoins) {
 
 TEST(OutboxFiles, ListJsonKeepsJsonNamesInByteOrder) {
   InMemoryFileSystem fs;
-  for (const char* name : {"events20260105-0001.json", "days202601051210.json", "apps20260105.json",
-                           "days202601051200.json", "Days0.json", "notes.txt", "x.JSON", ".json", "days1.json.3.tmp"}) {
+  for (const char* name :
+       {"events20260105-0001.json", "days202601051210_2.json", "days202601051210.json", "apps20260105.json",
+        "days202601051200.json", "Days0.json", "notes.txt", "x.JSON", ".json", "days1.json.3.tmp"}) {
     fs.putFile(std::string("C:\\out\\") + name, "{}");
   }
+  // A second record of one minute ("_2") comes right after the first.
   EXPECT_EQ(listJson(fs, "C:\\out"),
             (std::vector<std::string>{"C:\\out\\.json", "C:\\out\\Days0.json", "C:\\out\\apps20260105.json",
                                       "C:\\out\\days202601051200.json", "C:\\out\\days202601051210.json",
-                                      "C:\\out\\events20260105-0001.json"}));
+                                      "C:\\out\\days202601051210_2.json", "C:\\out\\events20260105-0001.json"}));
   EXPECT_TRUE(listJson(fs, "C:\\nowhere").empty());
 }
 

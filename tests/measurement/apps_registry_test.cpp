@@ -34,6 +34,8 @@ TEST(AppsRegistry, DescribesNewApplicationsThenLooksUpAgainAfterADayAndReportsOn
                                     {"size", 4096},
                                     {"version", "1.2.0"}}},
                                   {"tool", {{"path", "C:\\tool.exe"}, {"size", 512}}}}));
+  EXPECT_EQ(registry.looks, 1);  // one look at the processes for all three
+  registry.markReported();
 
   // An hour later: not even looked up.
   clock.advance(kHour);
@@ -58,6 +60,7 @@ TEST(AppsRegistry, SevenDaysWithoutConfirmationOrForgetAllMakeAnApplicationNew) 
   testing::FakeAppsRegistry registry(clock);
   registry.installed["editor"] = editor("1.2.0");
   registry.describe({"editor"});
+  registry.markReported();
 
   // Not asked about for over a week: forgotten, so described again though nothing changed.
   clock.advance(7 * 24 * kHour + 1);
@@ -65,6 +68,7 @@ TEST(AppsRegistry, SevenDaysWithoutConfirmationOrForgetAllMakeAnApplicationNew) 
 
   // A key found nowhere is remembered empty, then reported once found a day later.
   EXPECT_EQ(registry.describe({"gone"}).payload, (json{{"gone", json::object()}}));
+  registry.markReported();
   registry.installed["gone"] = AppInfo{"C:\\gone.exe", "", "", "", "", "", 1};
   clock.advance(2 * kHour);
   EXPECT_EQ(registry.describe({"gone"}).payload, json::object());

@@ -200,6 +200,15 @@ TEST(CpuAccounting, BusyTimeNoProcessAccountsForIsShortLived) {
   }
   ASSERT_TRUE(sample);
   EXPECT_FALSE(sample->payload["apps"].contains("(short-lived)"));
+
+  // A failed reading (0.0) at either end of a window would make all busy time since boot short-lived.
+  for (const auto& [before, after] : {std::pair(0.0, 950'000.0), std::pair(950'000.0, 0.0)}) {
+    Driver failed(3, 3);
+    failed.tick({process(3, "a.exe", 1.0)}, kStart, before);
+    sample = failed.tick({process(3, "a.exe", 1.0)}, kStart + 3000, after);
+    ASSERT_TRUE(sample);
+    EXPECT_EQ(sample->payload["apps"], (json{{"a", 0.0}})) << before;
+  }
 }
 
 TEST(CpuAccounting, OneBusyProcessorOfEightIsTwelveAndAHalfPercent) {

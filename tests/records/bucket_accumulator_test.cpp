@@ -89,11 +89,11 @@ TEST(BucketAccumulator, AveragesOverEverySampleAndCountsSamplesWithoutSharesOrTi
   EXPECT_EQ(epoch->samples, 2);
 }
 
-TEST(BucketAccumulator, ANonNumericShareRaisesTheTypeErrorAfterTheSampleWasCounted) {
+TEST(BucketAccumulator, ASampleWithANonNumericShareIsRefusedWholeBeforeItClosesAnything) {
   BucketAccumulator buckets(10);
   buckets.merge(sample(kNoon, 1.0));
   try {
-    buckets.merge({{"at", kNoon + kMinute}, {"apps", {{"chrome", "busy"}}}});
+    buckets.merge({{"at", kNoon + 10 * kMinute}, {"apps", {{"chrome", "busy"}}}});  // of the next bucket
     FAIL() << "no type error";
   } catch (const nlohmann::json::type_error& error) {
     EXPECT_EQ(error.id, 302);
@@ -101,8 +101,26 @@ TEST(BucketAccumulator, ANonNumericShareRaisesTheTypeErrorAfterTheSampleWasCount
   }
   const auto open = buckets.snapshot();
   ASSERT_TRUE(open);
-  EXPECT_EQ(open->samples, 2);
-  EXPECT_EQ(open->end, kNoon + kMinute + 1);
+  EXPECT_EQ(open->start, kNoon);
+  EXPECT_EQ(open->samples, 1);
+  EXPECT_EQ(open->end, kNoon + 1);
+}
+
+TEST(BucketAccumulator, KeysBeyondTheLimitOfABucketAreSummedUnderOneKey) {
+  BucketAccumulator buckets(10);
+  nlohmann::json apps = nlohmann::json::object();
+  for (std::size_t i = 0; i < BucketAccumulator::kKeyLimit + 2; ++i) {
+    apps["p" + std::to_string(10000 + i)] = 1.0;  // the last two are over the limit
+  }
+  buckets.merge({{"at", kNoon}, {"apps", apps}});
+  // A key the bucket holds keeps its own sum; the short-lived share is never lumped in.
+  buckets.merge({{"at", kNoon + kMinute}, {"apps", {{"p10000", 3.0}, {"late", 4.0}, {"(short-lived)", 0.5}}}});
+  const auto record = buckets.closeNow();
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->apps.size(), BucketAccumulator::kKeyLimit + 2);
+  EXPECT_DOUBLE_EQ(record->apps.at("p10000"), 2.0);
+  EXPECT_DOUBLE_EQ(record->apps.at("(other)"), 3.0);
+  EXPECT_DOUBLE_EQ(record->apps.at("(short-lived)"), 0.25);
 }
 
 // Samples merged on one thread while another closes buckets (as a suspend does): every sample

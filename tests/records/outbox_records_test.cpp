@@ -63,8 +63,8 @@ TEST(OutboxRecords, PartialAndFinalRecordsOfOneBucketAreNamedByTheirEnds) {
   buckets.merge({{"at", kNoon + 3 * kMinute + 500}});
   EXPECT_EQ(buildDaysRecord(*buckets.snapshot(), 0).name, "days202601051203");
   buckets.merge({{"at", kNoon + 10 * kMinute - 1}});
-  // A partial record in the bucket's last millisecond shares the final record's name, so the
-  // final one replaces it in the outbox.
+  // A partial record in the bucket's last millisecond shares the final record's name; in the
+  // outbox the final one then takes the next name of that minute.
   EXPECT_EQ(buildDaysRecord(*buckets.snapshot(), 0).name, "days202601051210");
   EXPECT_EQ(buildDaysRecord(*buckets.merge({{"at", kNoon + 10 * kMinute}}), 0).name, "days202601051210");
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 #include "delivery/api_client.h"
@@ -46,14 +48,20 @@ struct Pipeline {
   UploaderWaits waits;
   FileUploader uploader{api, files, state, retry, log, clock, 60, waits.function()};
   FakeEvents events{clock};
-  FakeSampler sampler{clock};
+  // What the sampling thread does between ticks; unless a test says otherwise, wait for the stop.
+  std::function<void(std::stop_token)> betweenTicks = [](std::stop_token stop) {
+    std::mutex mutex;
+    std::condition_variable_any never;
+    std::unique_lock lock(mutex);
+    never.wait(lock, stop, [] { return false; });
+  };
+  FakeSampler sampler{clock, [this](std::stop_token stop, std::chrono::seconds) { betweenTicks(stop); }};
   FakeAppsRegistry catalogue{clock};
   OstrivelService service{log,   events,      sampler,  files,    catalogue, clock,
                           state, initializer, uploader, identity, kData,     60};
 
-  void sample(std::int64_t at, double chrome) {
-    service.onSample(
-        Data({{"at", at}, {"apps", {{"chrome", chrome}}}, {"services", nlohmann::json::object()}}, "sample"));
+  void sample(std::int64_t at, double share, const std::string& key = "chrome") {
+    service.onSample(Data({{"at", at}, {"apps", {{key, share}}}, {"services", nlohmann::json::object()}}, "sample"));
   }
   void event(std::int64_t at, const std::string& kind) { service.onEvent(Data({{"at", at}, {"kind", kind}}, "event")); }
   nlohmann::json record(const std::string& name) {
@@ -71,13 +79,13 @@ struct Pipeline {
   }
 };
 
-TEST(OstrivelService, WritesABucketWhenASampleOfTheNextClosesItOrASuspendFlushesIt) {
+TEST(OstrivelService, WritesABucketWhenASampleOfTheNextClosesItOrASuspendFlushesItNeverReplacingOne) {
   Pipeline p;
   p.registry.seed("parameters", "CadenceMinutes", "10");
   p.catalogue.installed["chrome"] = AppInfo{"C:\\chrome.exe", "120.0", "Google", "", "", "", 42};
   p.sample(kNoon + 9 * kMinute + 30000, 3.0);  // 12:09:30
   EXPECT_TRUE(p.outbox().empty());
-  p.sample(kNoon + 10 * kMinute + 5000, 5.0);  // 12:10:05 closes the 12:00 bucket at once
+  p.sample(kNoon + 10 * kMinute + 5000, 5.0, "code");  // 12:10:05 closes the 12:00 bucket at once
   EXPECT_EQ(p.outbox(), (Names{"apps202601051200.json", "days202601051210.json"}));
   const auto days = p.record("days202601051210.json");
   EXPECT_EQ(days["start"], kNoon);
@@ -85,23 +93,35 @@ TEST(OstrivelService, WritesABucketWhenASampleOfTheNextClosesItOrASuspendFlushes
   EXPECT_EQ(days["samples"], 1);
   EXPECT_EQ(days["apps"]["chrome"], 3.0);
   EXPECT_EQ(days["tz"], 60);
+  EXPECT_EQ(p.record("apps202601051200.json")["apps"]["chrome"]["path"], "C:\\chrome.exe");
 
-  // A suspend ends the open bucket at its last sample.
-  p.sample(kNoon + 11 * kMinute, 7.0);
-  p.event(kNoon + 11 * kMinute + 10000, "suspend");
-  EXPECT_EQ(p.record("days202601051211.json")["end"], kNoon + 11 * kMinute);
-  EXPECT_EQ(p.record("days202601051211.json")["apps"]["chrome"], 6.0);
+  // A suspend ends the open bucket at its last sample. In the same minute as the records still
+  // queued, its own take the next names instead of replacing them.
+  p.event(kNoon + 10 * kMinute + 20000, "suspend");
+  EXPECT_EQ(p.outbox(), (Names{"apps202601051200.json", "apps202601051200_2.json", "days202601051210.json",
+                               "days202601051210_2.json", "events20260105000001.json"}));
+  EXPECT_EQ(p.record("days202601051210.json")["apps"], (nlohmann::json{{"chrome", 3.0}}));
+  EXPECT_EQ(p.record("days202601051210_2.json")["apps"], (nlohmann::json{{"code", 5.0}}));
+  EXPECT_EQ(p.record("apps202601051200_2.json")["apps"], (nlohmann::json{{"code", nlohmann::json::object()}}));
   const auto suspend = p.record("events20260105000001.json");
   EXPECT_EQ(suspend["events"][0]["kind"], "suspend");
   EXPECT_EQ(suspend["tz"], 60);
+
+  // An application whose apps record could not be written is described again with the next bucket.
+  p.files.setFault([](FsOp op, const std::string& path) {
+    return op == FsOp::writeAtomic && path.find("\\apps") != std::string::npos;
+  });
+  p.sample(kNoon + 11 * kMinute, 7.0, "editor");
+  p.event(kNoon + 11 * kMinute + 10000, "suspend");
+  p.files.setFault(nullptr);
+  EXPECT_EQ(p.record("days202601051211.json")["end"], kNoon + 11 * kMinute);
   // After resume the next sample opens a fresh bucket at the same aligned start.
-  p.sample(kNoon + 18 * kMinute, 6.0);
+  p.sample(kNoon + 18 * kMinute, 6.0, "editor");
   p.event(kNoon + 18 * kMinute + 1000, "suspend");
   EXPECT_EQ(p.record("days202601051218.json")["samples"], 1);
   EXPECT_EQ(p.record("days202601051218.json")["start"], kNoon + 10 * kMinute);
-  // Chrome was described once; later buckets add no empty apps record over it.
-  EXPECT_EQ(p.outbox("apps"), (Names{"apps202601051200.json"}));
-  EXPECT_EQ(p.record("apps202601051200.json")["apps"]["chrome"]["path"], "C:\\chrome.exe");
+  EXPECT_EQ(p.outbox("apps"), (Names{"apps202601051200.json", "apps202601051200_2.json", "apps202601051200_3.json"}));
+  EXPECT_EQ(p.record("apps202601051200_3.json")["apps"], (nlohmann::json{{"editor", nlohmann::json::object()}}));
 }
 
 TEST(OstrivelService, WritesPartialRecordsAtTheCadenceOnlyWhileUploadsSucceed) {
@@ -136,14 +156,15 @@ TEST(OstrivelService, NumbersEventsPerDayKeepingFourDaysButNeverTheCurrentOne) {
     p.event(kNoon + day * kDay, "boot");  // 5 to 9 January
   }
   p.event(kNoon + 4 * kDay + 1, "resume");  // 9 January goes on: its second event
-  p.event(kNoon, "shutdown");               // 5 January was forgotten: numbered from 1 again
+  p.event(kNoon, "shutdown");               // 5 January was forgotten: numbered from 1 again, beside the first
   p.event(kNoon - 3 * kDay, "boot");        // older than all kept days, yet kept while current
   p.event(kNoon - 3 * kDay + 1, "resume");
   EXPECT_EQ(p.outbox("events"),
             (Names{"events20260102000001.json", "events20260102000002.json", "events20260105000001.json",
-                   "events20260106000001.json", "events20260107000001.json", "events20260108000001.json",
-                   "events20260109000001.json", "events20260109000002.json"}));
-  EXPECT_EQ(p.record("events20260105000001.json")["events"][0]["kind"], "shutdown");
+                   "events20260105000001_2.json", "events20260106000001.json", "events20260107000001.json",
+                   "events20260108000001.json", "events20260109000001.json", "events20260109000002.json"}));
+  EXPECT_EQ(p.record("events20260105000001.json")["events"][0]["kind"], "boot");
+  EXPECT_EQ(p.record("events20260105000001_2.json")["events"][0]["kind"], "shutdown");
 
   // An event without an integer time is filed under the epoch's day.
   p.service.onEvent(Data({{"at", "soon"}, {"kind", "boot"}}, "event"));
@@ -180,10 +201,24 @@ TEST(OstrivelService, RunsNumbersFromTheOutboxAndStopsInOrder) {
                            "events20260104000030.json"}) {
     p.files.putFile(kOutbox + "\\" + name, "{}");
   }
+  // Left by writers killed before their rename; one a minute old goes, a younger one may be in use.
+  const std::string stale[] = {kOutbox + "\\days202601051150.json.3.tmp", kData + "\\history\\apps.json.0.tmp",
+                               kData + "\\identity.json.12.tmp"};
+  for (const auto& path : stale) {
+    p.files.putFile(path, "{", kNoon - kMinute);
+  }
+  p.files.putFile(kOutbox + "\\days202601051200.json.4.tmp", "{", kNoon - kMinute + 1);
+  p.files.putFile(kData + "\\setup.tmp", "", 0);
   p.http.script("serviceAccountToken", {{503, ""}});
   std::stop_source stop;
   std::jthread run([&] { p.service.run(stop.get_token()); });
   ASSERT_TRUE(p.log.waitFor("[service] pipeline starting"));
+  EXPECT_TRUE(p.log.contains("[service] 3 stale temporary files removed"));
+  for (const auto& path : stale) {
+    EXPECT_FALSE(p.files.exists(path)) << path;
+  }
+  EXPECT_TRUE(p.files.exists(kOutbox + "\\days202601051200.json.4.tmp"));
+  EXPECT_TRUE(p.files.exists(kData + "\\setup.tmp"));
   ASSERT_TRUE(p.sampler.awaitListCalls(1));
   p.service.sessionChanged("lock");
   p.service.suspending();  // the queue is in order: once the flush is done, so is the lock
@@ -198,6 +233,70 @@ TEST(OstrivelService, RunsNumbersFromTheOutboxAndStopsInOrder) {
   EXPECT_TRUE(p.log.contains("[service] stopping"));
   EXPECT_EQ(p.events.sourceStops(), 1);
   EXPECT_EQ(p.registry.peek("parameters", "AgentState"), "ok");
+}
+
+// The stop takes the sampler down before the last flush, reads the restart flag only once the
+// uploader stopped, and logs what throws on the way without skipping a step.
+TEST(OstrivelService, StopLeavesNoSampleOrDeadCredentialBehindAndSurvivesExceptions) {
+  Pipeline p;
+  ASSERT_TRUE(p.identities.saveIdentity({"a-1", "PC", "osv_pc"}));
+  p.registry.seed("parameters", "CadenceMinutes", "10");
+  p.files.putFile(kOutbox + "\\events20260104000001.json", "{}");
+  // Every write but a days record's throws. The sampler's first measured tick is held until a
+  // days record was written or the sampler stops.
+  std::mutex mutex;
+  std::condition_variable_any written;
+  int daysWrites = 0;
+  std::stop_token samplerStop;
+  p.files.setFault([&](FsOp op, const std::string& path) {
+    if (op == FsOp::writeAtomic && path.find("\\days") == std::string::npos) {
+      throw std::runtime_error("disk gone");
+    }
+    std::lock_guard lock(mutex);
+    daysWrites += op == FsOp::writeAtomic ? 1 : 0;
+    written.notify_all();
+    return false;
+  });
+  p.betweenTicks = [&](std::stop_token stop) {
+    std::lock_guard lock(mutex);
+    samplerStop = stop;
+    p.clock.advance(3000);
+  };
+  p.sampler.beforeList = [&] {
+    std::unique_lock lock(mutex);
+    written.wait(lock, samplerStop, [&] { return daysWrites > 0 || !samplerStop.stop_possible(); });
+  };
+  p.sample(kNoon + 30000, 2.0);
+  std::stop_source stop;
+  p.http.setHandler([&](const SentRequest& request) -> HttpResponse {
+    if (request.path != "ingest") {
+      return {200, R"({"sessionJwt":"jwt"})"};
+    }
+    stop.request_stop();  // while this answer, which revokes the credential, is in flight
+    p.log.waitFor("[service] stopping");
+    return {403, R"({"error":"revoked"})"};
+  });
+  EXPECT_NO_THROW(p.service.run(stop.get_token()));
+
+  EXPECT_EQ(p.log.count("[service] event dropped: disk gone"), 2u);  // "started" and "stopped"
+  EXPECT_TRUE(p.log.contains("[service] flush failed: disk gone"));  // at its apps record
+  EXPECT_EQ(p.events.sourceStops(), 1);
+  EXPECT_FALSE(p.files.watching());
+  EXPECT_TRUE(p.log.contains("[initializer] credential dropped, enrolment starts over"));
+  EXPECT_FALSE(p.identities.loadIdentity());
+  p.service.suspending();  // nothing measured was left open: this flush finds no bucket
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(daysWrites, 1);
+  }
+
+  // Whatever else throws there ends run with a log line, not with the exception.
+  Pipeline q;
+  q.files.putFile(kOutbox + "\\days202601051200.json.1.tmp", "");
+  q.files.setFault(
+      [](FsOp op, const std::string&) -> bool { return op == FsOp::remove ? throw std::bad_alloc() : false; });
+  EXPECT_NO_THROW(q.service.run(stop.get_token()));
+  EXPECT_TRUE(q.log.contains("[service] pipeline failed: std::bad_alloc"));
 }
 
 TEST(OstrivelService, EnrolsAgainAfterTheUploaderDeclaresTheCredentialDead) {

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "measurement/apps_registry.h"
 
@@ -14,11 +15,18 @@ class FakeAppsRegistry : public AppsRegistry {
 
   std::map<std::string, AppInfo> installed;
   std::map<std::string, int> lookups;  // per key
+  int looks = 0;                       // lookup calls, each one look at the processes
 
-  AppInfo lookup(const std::string& key) override {
-    ++lookups[key];
-    const auto found = installed.find(key);
-    return found == installed.end() ? AppInfo{} : found->second;
+  std::map<std::string, AppInfo> lookup(const std::vector<std::string>& keys) override {
+    ++looks;
+    std::map<std::string, AppInfo> found;
+    for (const auto& key : keys) {
+      ++lookups[key];
+      if (const auto info = installed.find(key); info != installed.end()) {
+        found[key] = info->second;
+      }
+    }
+    return found;
   }
 };
 

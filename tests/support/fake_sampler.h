@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <utility>
@@ -52,7 +53,13 @@ class FakeSampler : public Sampler {
     return changed.wait_for(lock, std::chrono::seconds(60), [&] { return lists >= count; });
   }
 
+  // Runs first in every listProcesses, outside the fake's lock: a test holds a tick there.
+  std::function<void()> beforeList;
+
   std::vector<ProcessRecord> listProcesses() override {
+    if (beforeList) {
+      beforeList();
+    }
     std::lock_guard lock(mutex);
     ++lists;
     changed.notify_all();

@@ -105,12 +105,27 @@ std::vector<std::string> InMemoryFileSystem::list(const std::string& directory) 
   return out;
 }
 
-void InMemoryFileSystem::putFile(const std::string& path, const std::string& content) {
+std::vector<TemporaryFile> InMemoryFileSystem::listTemporary(const std::string& directory) {
+  std::lock_guard lock(mutex);
+  const std::string dir = trimmed(directory);
+  std::vector<TemporaryFile> out;
+  for (const auto& [path, content] : files) {
+    const std::string name = path.substr(path.find_last_of("\\/") + 1);
+    if (folderOf(path) == dir && name.size() >= 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) {
+      const auto time = writtenAt.find(path);
+      out.push_back({name, time == writtenAt.end() ? 0 : time->second});
+    }
+  }
+  return out;
+}
+
+void InMemoryFileSystem::putFile(const std::string& path, const std::string& content, std::int64_t writtenAtMs) {
   std::lock_guard lock(mutex);
   for (std::string parent = folderOf(path); !parent.empty(); parent = folderOf(parent)) {
     directories.insert(parent);
   }
   files[path] = content;
+  writtenAt[path] = writtenAtMs;
 }
 
 std::optional<std::string> InMemoryFileSystem::peek(const std::string& path) const {

@@ -1,6 +1,7 @@
 // A file system held in memory, with fault injection, for every test that touches files.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -30,9 +31,10 @@ class InMemoryFileSystem : public FileSystem {
   bool move(const std::string& from, const std::string& to) override;
   std::vector<std::string> list(const std::string& directory) override;
   bool append(const std::string& path, const std::string& content) override;
+  std::vector<TemporaryFile> listTemporary(const std::string& directory) override;
 
   // Test access, bypassing faults. putFile creates the folder.
-  void putFile(const std::string& path, const std::string& content);
+  void putFile(const std::string& path, const std::string& content, std::int64_t writtenAtMs = 0);
   std::optional<std::string> peek(const std::string& path) const;
   bool exists(const std::string& path) const;
   bool directoryExists(const std::string& directory) const;
@@ -53,6 +55,7 @@ class InMemoryFileSystem : public FileSystem {
   mutable std::mutex mutex;
   std::set<std::string> directories;
   std::map<std::string, std::string> files;
+  std::map<std::string, std::int64_t> writtenAt;  // as putFile was told; 0 otherwise
   std::vector<std::pair<std::string, std::function<void()>>> watchers;
   Fault fault;
 };

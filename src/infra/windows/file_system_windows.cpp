@@ -27,6 +27,11 @@ struct ChangeNotificationTraits {
 using ChangeNotification = ScopedHandle<ChangeNotificationTraits>;
 
 constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+// The rename of an atomic write returns only once it is on disk. The credential needs this: its
+// claim is released right after it is saved, and after a power cut one of the two must remain.
+// Records are few and small, so they get the same rather than a second kind of write; history
+// moves do not.
+constexpr DWORD kReplaceFlags = kMoveFlags | MOVEFILE_WRITE_THROUGH;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Folders too, and a reparse point as itself rather than what it names.
 constexpr DWORD kHeldFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
@@ -115,6 +120,13 @@ std::vector<std::wstring> components(const std::wstring& relative) {
   return parts;
 }
 
+// FILETIME counts 100 ns steps since 1601-01-01 UTC.
+std::int64_t unixMs(const FILETIME& time) {
+  constexpr std::int64_t kEpochDifferenceMs = 11'644'473'600'000;
+  const std::uint64_t ticks = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  return static_cast<std::int64_t>(ticks / 10'000) - kEpochDifferenceMs;
+}
+
 bool writeWholeFile(HANDLE file, const std::string& content) {
   std::size_t written = 0;
   while (written < content.size()) {
@@ -140,7 +152,7 @@ bool replaceWithRetry(const std::wstring& from, const std::wstring& to) {
   constexpr int kAttempts = 20;
   constexpr DWORD kPauseMs = 50;
   for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(from.c_str(), to.c_str(), kMoveFlags)) {
+    if (MoveFileExW(from.c_str(), to.c_str(), kReplaceFlags)) {
       return true;
     }
     const DWORD error = GetLastError();
@@ -467,6 +479,29 @@ bool FileSystemWindows::append(const std::string& path, const std::string& conte
   }
   // An append-only handle writes at the end, whatever others appended meanwhile.
   return writeWholeFile(file.get(), content);
+}
+
+std::vector<TemporaryFile> FileSystemWindows::listTemporary(const std::string& directory) {
+  std::vector<TemporaryFile> files;
+  const std::wstring wide = withBackslashes(widePath(directory));
+  if (!throughRealFolders(wide, true) || entryAt(wide).link) {
+    return files;
+  }
+  WIN32_FIND_DATAW found{};
+  const HANDLE search =
+      FindFirstFileExW((wide + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    return files;
+  }
+  do {
+    // No reparse point of any kind: whatever is removed as a leftover must be a plain file.
+    const bool plain = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    if (plain && fs::path(found.cFileName).extension() == L".tmp") {
+      files.push_back({toNarrow(found.cFileName, CP_ACP), unixMs(found.ftLastWriteTime)});
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return files;
 }
 
 }  // namespace ostrivel

@@ -35,6 +35,7 @@ class FileSystemWindows : public FileSystem {
   bool move(const std::string& from, const std::string& to) override;
   std::vector<std::string> list(const std::string& directory) override;
   bool append(const std::string& path, const std::string& content) override;
+  std::vector<TemporaryFile> listTemporary(const std::string& directory) override;
 
   // The folders the data folder's guard could not secure: nothing below the root is read,
   // written, listed or made in them, nor below them, until a later call leaves them out.

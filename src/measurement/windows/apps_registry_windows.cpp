@@ -2,6 +2,8 @@
 #include "measurement/windows/apps_registry_windows.h"
 
 #include <cwchar>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,15 +20,22 @@ namespace {
 
 constexpr DWORD kImageNameRoom = 1024;
 
-std::wstring pathOfRunning(const std::string& key) {
+// One snapshot for all keys: a lookup costs one walk of the processes however many keys are new.
+// Paths found before a failure are kept.
+void findRunning(const std::set<std::string>& keys, std::map<std::string, std::wstring>& paths) {
   KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) {
-    return {};
+    return;
   }
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
-    if (entry.th32ProcessID == 0 || appKey(entry.szExeFile) != key) {
+  for (BOOL more = Process32First(snapshot.get(), &entry); more && paths.size() < keys.size();
+       more = Process32Next(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == 0) {
+      continue;
+    }
+    std::string key = appKey(entry.szExeFile);
+    if (keys.count(key) == 0 || paths.count(key) > 0) {
       continue;
     }
     KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
@@ -37,10 +46,9 @@ std::wstring pathOfRunning(const std::string& key) {
     DWORD length = kImageNameRoom;
     if (QueryFullProcessImageNameW(process.get(), 0, path.data(), &length) && length > 0) {
       path.resize(length);
-      return path;
+      paths.emplace(std::move(key), std::move(path));
     }
   }
-  return {};
 }
 
 std::uint64_t fileSize(const std::wstring& path) {
@@ -97,25 +105,25 @@ void readVersionStrings(const std::wstring& path, AppInfo& info) {
 
 AppsRegistryWindows::AppsRegistryWindows(const Clock& clock) : AppsRegistry(clock) {}
 
-AppInfo AppsRegistryWindows::lookup(const std::string& key) {
-  AppInfo info;
-  std::wstring path;
+std::map<std::string, AppInfo> AppsRegistryWindows::lookup(const std::vector<std::string>& keys) {
+  std::map<std::string, AppInfo> found;
+  std::map<std::string, std::wstring> paths;
   try {
-    path = pathOfRunning(key);
+    findRunning(std::set<std::string>(keys.begin(), keys.end()), paths);
   } catch (...) {
-    return {};
+    // Whatever was found before an allocation failed is still described.
   }
-  if (path.empty()) {
-    return info;
+  for (const auto& [key, path] : paths) {
+    AppInfo& info = found[key];
+    try {
+      info.path = wideToUtf8(path);
+      info.size = fileSize(path);
+      readVersionStrings(path, info);
+    } catch (...) {
+      // Whatever was gathered before an allocation failed still describes the application.
+    }
   }
-  try {
-    info.path = wideToUtf8(path);
-    info.size = fileSize(path);
-    readVersionStrings(path, info);
-  } catch (...) {
-    // Whatever was gathered before an allocation failed still describes the application.
-  }
-  return info;
+  return found;
 }
 
 }  // namespace ostrivel

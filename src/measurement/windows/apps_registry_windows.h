@@ -9,9 +9,9 @@ class AppsRegistryWindows : public AppsRegistry {
  public:
   explicit AppsRegistryWindows(const Clock& clock);
 
-  // The first process of the snapshot with this key that can be opened and named; processes of
-  // other users that cannot be opened are passed over.
-  AppInfo lookup(const std::string& key) override;
+  // Per key, the first process of one snapshot with that key that can be opened and named;
+  // processes of other users that cannot be opened are passed over.
+  std::map<std::string, AppInfo> lookup(const std::vector<std::string>& keys) override;
 };
 
 }  // namespace ostrivel

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -38,6 +39,14 @@ TEST(FileSystemWindows, ReadsListsMovesAndRemoves) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"days1.json", "empty.json"}));
   EXPECT_TRUE(files.list(root + "\\nowhere").empty());
+  // The temporary files list leaves out, with their write times in Unix milliseconds.
+  fs::create_directory(dir.path() / "folder.1.tmp");
+  const auto temporary = files.listTemporary(root);
+  ASSERT_EQ(temporary.size(), 1u);
+  EXPECT_EQ(temporary[0].name, "days1.json.7.tmp");
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  EXPECT_LT(std::abs(std::chrono::duration_cast<std::chrono::milliseconds>(now).count() - temporary[0].writtenAtMs),
+            60'000);
 
   ASSERT_TRUE(files.ensureDirectory(root + "\\history\\deep"));
   ASSERT_TRUE(files.writeAtomic(root + "\\history\\deep\\days1.json", "old"));

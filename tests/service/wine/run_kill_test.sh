@@ -74,7 +74,8 @@ expect_eq "$(jq '[.[] | select(.status == 400)] | length' <<<"$ingest")" 0 "uplo
 if grep -F '[uploader]' "$WORK/out" | grep -qF '.tmp'; then fail "the uploader handled a temporary file"; fi
 
 # Every file the agent saw accepted and kept is in history under its name; none is still queued.
-for name in $(grep -oE '\[uploader\] [a-z]+[0-9]+\.json -> ok \(kept\)' "$WORK/out" | awk '{print $2}' | sort -u); do
+record='[a-z]+[0-9]+(_[0-9]+)?\.json'  # a second record of one minute carries "_2" and so on
+for name in $(grep -oE "\[uploader\] $record -> ok \(kept\)" "$WORK/out" | awk '{print $2}' | sort -u); do
   [ -f "$DATA_UNIX/history/$name" ] || fail "$name was accepted but is not in history"
 done
 # And every file in history holds bytes the server accepted: none corrupted, none moved unsent.
@@ -83,7 +84,7 @@ for file in $(records_in history); do
   grep -qxF -- "$(jq -Rsc . "$file")" "$WORK/accepted" ||
     fail "$(basename "$file") in history was never accepted as it is"
 done
-deleted=$(grep -cE '\[uploader\] [a-z]+[0-9]+\.json -> ok, sampling' "$WORK/out")
+deleted=$(grep -cE "\[uploader\] $record -> ok, sampling" "$WORK/out")
 leftovers=$(ls "$DATA_UNIX"/outbox/*.tmp "$DATA_UNIX"/history/*.tmp "$DATA_UNIX"/*.tmp 2>/dev/null | wc -l)
 echo "delivered: $(jq '[.[] | select(.status == 200)] | length' <<<"$ingest") uploads accepted," \
   "$(records_in history | wc -l) files in history, $deleted removed on the server's delete," \
