@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "delivery/api_client.h"
 #include "delivery/retry_schedule.h"
@@ -33,6 +35,10 @@ constexpr std::int64_t kMinute = 60000;
 using Names = std::vector<std::string>;
 
 struct Pipeline {
+  Pipeline() = default;
+  // Back-offs that pass at once, moving the clock on, instead of lasting until the stop.
+  explicit Pipeline(bool instantBackOffs) : waits(instantBackOffs ? &clock : nullptr) {}
+
   FakeClock clock{kNoon, 60};
   RecordingLogger log;
   InMemoryRegistry registry;
@@ -122,6 +128,84 @@ TEST(OstrivelService, WritesABucketWhenASampleOfTheNextClosesItOrASuspendFlushes
   EXPECT_EQ(p.record("days202601051218.json")["start"], kNoon + 10 * kMinute);
   EXPECT_EQ(p.outbox("apps"), (Names{"apps202601051200.json", "apps202601051200_2.json", "apps202601051200_3.json"}));
   EXPECT_EQ(p.record("apps202601051200_3.json")["apps"], (nlohmann::json{{"editor", nlohmann::json::object()}}));
+}
+
+// Through a suspend notice and a stop each in the first minute of a bucket, session exchanges the
+// server refuses, and an account suspended for a while, every bucket measured reaches the server
+// exactly once and no record is dropped unsent.
+TEST(OstrivelService, DeliversEveryBucketOnceThroughFlushesRefusedExchangesAndASuspension) {
+  Pipeline p(true);
+  ASSERT_TRUE(p.identities.saveIdentity({"a-1", "PC", "osv_pc"}));
+  p.registry.seed("parameters", "CadenceMinutes", "10");
+  std::mutex mutex;
+  std::condition_variable_any opened;
+  bool open = false;  // the server answers nothing before the measuring below is done
+  std::size_t exchanges = 0;
+  std::size_t ingests = 0;
+  std::vector<nlohmann::json> received;
+  p.http.setHandler([&](const SentRequest& request) -> HttpResponse {
+    std::unique_lock lock(mutex);
+    opened.wait(lock, [&] { return open; });
+    if (request.path == "serviceAccountToken") {
+      const HttpResponse refusals[] = {
+          {400, "{}"}, {422, R"({"error":"bad"})"}, {503, ""}, {403, R"({"error":"suspended"})"}};
+      return exchanges < std::size(refusals) ? refusals[exchanges++] : HttpResponse{200, R"({"sessionJwt":"jwt"})"};
+    }
+    if (++ingests == 1) {
+      return {403, R"({"error":"suspended"})"};
+    }
+    received.push_back(nlohmann::json::parse(request.body));
+    return {200, "{}"};
+  });
+
+  std::stop_source first;
+  std::jthread run([&] { p.service.run(first.get_token()); });
+  ASSERT_TRUE(p.log.waitFor("[service] pipeline starting"));
+  p.sample(kNoon + 9 * kMinute + 30000, 1.0);            // 12:09:30
+  p.sample(kNoon + 10 * kMinute + 5000, 2.0, "editor");  // 12:10:05 closes the 12:00 bucket
+  p.service.suspending();                                // 12:10:20: the 12:10 bucket so far
+  p.sample(kNoon + 11 * kMinute, 3.0);
+  p.sample(kNoon + 19 * kMinute + 30000, 3.0);
+  p.sample(kNoon + 20 * kMinute + 5000, 4.0);  // closes the rest of the 12:10 bucket
+  {
+    std::lock_guard lock(mutex);
+    open = true;
+  }
+  opened.notify_all();
+  p.files.fireWatch();
+  first.request_stop();  // at 12:20:30, the 12:20 bucket so far
+  run.join();
+
+  // The next start delivers what is left in its first pass, then idles (its second wait).
+  const std::size_t waited = p.waits.intervals().size();
+  std::stop_source second;
+  run = std::jthread([&] { p.service.run(second.get_token()); });
+  ASSERT_TRUE(p.waits.awaitIdle(waited + 2));
+  second.request_stop();
+  run.join();
+
+  std::multiset<std::tuple<std::int64_t, std::int64_t, int>> buckets;
+  std::set<std::string> described;
+  for (const auto& record : received) {
+    if (record["kind"] == "days") {
+      buckets.emplace(record["start"], record["end"], record["samples"]);
+    } else if (record["kind"] == "apps") {
+      for (const auto& [key, info] : record["apps"].items()) {
+        described.insert(key);
+      }
+    }
+  }
+  EXPECT_EQ(buckets, (std::multiset<std::tuple<std::int64_t, std::int64_t, int>>{
+                         {kNoon, kNoon + 10 * kMinute, 1},
+                         {kNoon + 10 * kMinute, kNoon + 10 * kMinute + 5000, 1},
+                         {kNoon + 10 * kMinute, kNoon + 20 * kMinute, 2},
+                         {kNoon + 20 * kMinute, kNoon + 20 * kMinute + 5000, 1},
+                     }));
+  EXPECT_EQ(described, (std::set<std::string>{"chrome", "editor"}));
+  EXPECT_FALSE(p.log.contains("dropped"));
+  EXPECT_TRUE(p.outbox("days").empty());
+  EXPECT_EQ(p.registry.peek("parameters", "AgentState"), "ok");  // the suspension was lifted
+  EXPECT_FALSE(p.registry.peek("parameters", "ErrorCode"));
 }
 
 TEST(OstrivelService, WritesPartialRecordsAtTheCadenceOnlyWhileUploadsSucceed) {
