@@ -23,9 +23,10 @@ ConsoleRun::ConsoleRun() : ConsoleRun(waitUntilFinished) {}
 
 ConsoleRun::ConsoleRun(Wait waitIn) : wait(std::move(waitIn)) {}
 
-void ConsoleRun::run(ServicePipeline& pipeline) {
-  pipeline.run(stop.get_token());
+bool ConsoleRun::run(ServicePipeline& pipeline) {
+  const bool clean = pipeline.run(stop.get_token());
   finished.request_stop();
+  return clean;
 }
 
 bool ConsoleRun::handle(std::uint32_t event) {

@@ -32,7 +32,8 @@ class ConsoleRun {
   explicit ConsoleRun(Wait wait);
 
   // Runs the pipeline on the calling thread until a console event stops it.
-  void run(ServicePipeline& pipeline);
+  // False when the pipeline failed.
+  bool run(ServicePipeline& pipeline);
   // The console control handler, on a thread of the system: true when the event was handled,
   // false to let the next handler have it.
   bool handle(std::uint32_t event);

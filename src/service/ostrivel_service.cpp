@@ -76,13 +76,13 @@ OstrivelService::~OstrivelService() {
   }
 }
 
-void OstrivelService::run(std::stop_token stop) {
+bool OstrivelService::run(std::stop_token stop) {
   if (!worker.joinable()) {
     worker = std::jthread([this](std::stop_token workerStop) { controlWorker(workerStop); });
   }
   try {
     runPipeline(stop);
-    return;
+    return true;
   } catch (...) {
     logger.error("[service] pipeline failed: " + currentError());
   }
@@ -92,6 +92,7 @@ void OstrivelService::run(std::stop_token stop) {
   } catch (...) {
     logger.error("[service] pipeline failed to stop: " + currentError());
   }
+  return false;
 }
 
 void OstrivelService::runPipeline(std::stop_token stop) {
@@ -296,6 +297,7 @@ void OstrivelService::controlWorker(std::stop_token stop) {
       }
     } catch (...) {
       // A failed flush or event must not stop the queue; the suspend waiter still gets its ticket.
+      logger.error((entry.empty() ? "[service] flush failed: " : "[service] event dropped: ") + currentError());
     }
     {
       std::lock_guard lock(controlMutex);

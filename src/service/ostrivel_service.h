@@ -38,7 +38,7 @@ class OstrivelService : public ServicePipeline {
   OstrivelService& operator=(const OstrivelService&) = delete;
   ~OstrivelService() override;
 
-  void run(std::stop_token stop) override;
+  bool run(std::stop_token stop) override;
   void sessionChanged(const std::string& name) override;
   void suspending() override;
 

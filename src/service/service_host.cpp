@@ -36,8 +36,9 @@ void waitInRealTime(std::stop_token stop, std::chrono::nanoseconds duration) {
 ServiceHost::ServiceHost(StatusReporter& reporterIn, TickWait tickWaitIn)
     : reporter(reporterIn), tickWait(tickWaitIn ? std::move(tickWaitIn) : waitInRealTime) {}
 
-void ServiceHost::reportStatus(std::uint32_t state, std::uint32_t waitHintMs) {
+void ServiceHost::reportStatus(std::uint32_t state, std::uint32_t waitHintMs, std::uint32_t exitCode) {
   ServiceStatus status;
+  status.serviceExitCode = exitCode;
   status.state = state;
   status.waitHintMs = waitHintMs;
   // A pending state with a wait hint must show progress, or the manager gives up on it.
@@ -82,15 +83,15 @@ void ServiceHost::serve(ServicePipeline* pipeline, const std::function<void()>& 
     reportStatus(scm::kRunning, 0);
   }
 
-  if (pipeline != nullptr) {
-    pipeline->run(serviceStop.get_token());
-  }
+  const bool clean = pipeline == nullptr || pipeline->run(serviceStop.get_token());
 
   running = false;
   stopping = false;
   watcher.request_stop();
   watcher.join();
-  reportStatus(scm::kStopped, 0);
+  // A pipeline that failed stops the service as failed: the manager's recovery actions then start
+  // it again, where a clean stop would leave the PC unmeasured until the next boot.
+  reportStatus(scm::kStopped, 0, clean ? 0 : kFailedExitCode);
 }
 
 std::uint32_t ServiceHost::handleControl(std::uint32_t control, std::uint32_t eventType, ServicePipeline* pipeline) {

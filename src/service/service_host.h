@@ -44,6 +44,7 @@ struct ServiceStatus {
   std::uint32_t waitHintMs = 0;
   std::uint32_t checkpoint = 0;
   std::uint32_t acceptedControls = 0;
+  std::uint32_t serviceExitCode = 0;  // not 0: the service stopped because it failed
 };
 
 // Where status reports go: SetServiceStatus on Windows, a list in tests.
@@ -62,6 +63,8 @@ class ServiceHost {
   static constexpr std::uint32_t kPendingWaitHintMs = 20000;
   static constexpr int kWatcherTickMs = 500;
   static constexpr int kPendingEveryMs = 5000;
+  // The service-specific exit code of a pipeline that failed.
+  static constexpr std::uint32_t kFailedExitCode = 1;
 
   // The status watcher's wait between ticks: returns after the duration or at once on a stop.
   using TickWait = std::function<void(std::stop_token, std::chrono::nanoseconds)>;
@@ -80,7 +83,7 @@ class ServiceHost {
   // One 500 ms step of the status watcher.
   void watcherTick();
 
-  void reportStatus(std::uint32_t state, std::uint32_t waitHintMs);
+  void reportStatus(std::uint32_t state, std::uint32_t waitHintMs, std::uint32_t exitCode = 0);
   std::stop_token stopToken() const { return serviceStop.get_token(); }
 
  private:

@@ -16,7 +16,10 @@ using std::chrono::nanoseconds;
 // Returns at once, noting whether the stop was already requested when it was called.
 class InstantPipeline : public ServicePipeline {
  public:
-  void run(std::stop_token stop) override { stoppedOnEntry = stop.stop_requested(); }
+  bool run(std::stop_token stop) override {
+    stoppedOnEntry = stop.stop_requested();
+    return true;
+  }
   void sessionChanged(const std::string&) override {}
   void suspending() override {}
   bool stoppedOnEntry = false;
@@ -25,11 +28,12 @@ class InstantPipeline : public ServicePipeline {
 // Runs until stopped, then flushes for as long as the test holds it.
 class SlowPipeline : public InstantPipeline {
  public:
-  void run(std::stop_token stop) override {
+  bool run(std::stop_token stop) override {
     std::unique_lock lock(mutex);
     changed.wait(lock, stop, [] { return false; });
     changed.wait(lock, [this] { return released; });
     flushed = true;
+    return true;
   }
   void release() {
     std::lock_guard lock(mutex);

@@ -360,7 +360,7 @@ TEST(OstrivelService, StopLeavesNoSampleOrDeadCredentialBehindAndSurvivesExcepti
     p.log.waitFor("[service] stopping");
     return {403, R"({"error":"revoked"})"};
   });
-  EXPECT_NO_THROW(p.service.run(stop.get_token()));
+  EXPECT_TRUE(p.service.run(stop.get_token()));
 
   EXPECT_EQ(p.log.count("[service] event dropped: disk gone"), 2u);  // "started" and "stopped"
   EXPECT_TRUE(p.log.contains("[service] flush failed: disk gone"));  // at its apps record
@@ -374,12 +374,12 @@ TEST(OstrivelService, StopLeavesNoSampleOrDeadCredentialBehindAndSurvivesExcepti
     EXPECT_EQ(daysWrites, 1);
   }
 
-  // Whatever else throws there ends run with a log line, not with the exception.
+  // Whatever else throws there ends run with a log line and a failure, not with the exception.
   Pipeline q;
   q.files.putFile(kOutbox + "\\days202601051200.json.1.tmp", "");
   q.files.setFault(
       [](FsOp op, const std::string&) -> bool { return op == FsOp::remove ? throw std::bad_alloc() : false; });
-  EXPECT_NO_THROW(q.service.run(stop.get_token()));
+  EXPECT_FALSE(q.service.run(stop.get_token()));
   EXPECT_TRUE(q.log.contains("[service] pipeline failed: std::bad_alloc"));
 }
 

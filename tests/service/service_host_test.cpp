@@ -44,11 +44,15 @@ class RecordingReporter : public StatusReporter {
 
 class FakePipeline : public ServicePipeline {
  public:
-  void run(std::stop_token stop) override {
+  bool run(std::stop_token stop) override {
+    if (fails) {
+      return false;
+    }
     std::mutex mutex;
     std::condition_variable_any never;
     std::unique_lock lock(mutex);
     never.wait(lock, stop, [] { return false; });
+    return true;
   }
   void sessionChanged(const std::string& name) override {
     if (throwing) {
@@ -61,6 +65,7 @@ class FakePipeline : public ServicePipeline {
   std::vector<std::string> names;
   int suspends = 0;
   bool throwing = false;
+  bool fails = false;
 };
 
 TEST(ServiceHost, ReportsRunningWithItsControlsThenStoppedAfterTheStop) {
@@ -87,7 +92,15 @@ TEST(ServiceHost, ReportsRunningWithItsControlsThenStoppedAfterTheStop) {
   EXPECT_EQ(reports[1].checkpoint, 0u);  // no wait hint, no checkpoint
   EXPECT_EQ(reports[2].checkpoint, 2u);
   EXPECT_EQ(reports[3].waitHintMs, 0u);
+  EXPECT_EQ(reports[3].serviceExitCode, 0u);
   EXPECT_TRUE(host.stopToken().stop_requested());
+
+  // A pipeline that gave up by itself stops the service as failed, for its recovery to restart it.
+  ServiceHost failedHost(reporter);
+  pipeline.fails = true;
+  failedHost.serve(&pipeline);
+  EXPECT_EQ(reporter.all().back().state, scm::kStopped);
+  EXPECT_EQ(reporter.all().back().serviceExitCode, ServiceHost::kFailedExitCode);
 }
 
 TEST(ServiceHost, RunsItsStartOnlyOnceConnectedAndReportsStartPendingWhileItWorks) {

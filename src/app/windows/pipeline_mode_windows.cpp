@@ -105,8 +105,7 @@ int runPipelineMode(const SharedObjects& shared) {
 
   if (console) {
     prepare();
-    runInConsole(service);
-    return 0;
+    return runInConsole(service) ? 0 : 1;
   }
   // A service connects to the service manager first: the manager fails a start not connected
   // within 30 s, and the guard reads the security of every file kept, weeks of them after a

@@ -174,7 +174,11 @@ bool setFailureActions() {
   failure.dwResetPeriod = kFailureResetSeconds;
   failure.cActions = kFailureRestartCount;
   failure.lpsaActions = actions;
-  return ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure) != 0;
+  // The actions also follow a stop the service reports as failed (a pipeline that gave up), not
+  // only a crash of its process.
+  SERVICE_FAILURE_ACTIONS_FLAG onFailedStop{TRUE};
+  return ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure) != 0 &&
+         ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onFailedStop) != 0;
 }
 
 }  // namespace ostrivel

@@ -24,8 +24,8 @@ class ScmStatusReporter : public StatusReporter {
     raw.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     raw.dwCurrentState = status.state;
     raw.dwControlsAccepted = status.acceptedControls;
-    raw.dwWin32ExitCode = NO_ERROR;
-    raw.dwServiceSpecificExitCode = 0;
+    raw.dwWin32ExitCode = status.serviceExitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+    raw.dwServiceSpecificExitCode = status.serviceExitCode;
     raw.dwCheckPoint = status.checkpoint;
     raw.dwWaitHint = status.waitHintMs;
     SetServiceStatus(statusHandle, &raw);
@@ -64,9 +64,9 @@ std::stop_token serviceStopToken() { return host.stopToken(); }
 
 std::stop_token consoleStopToken() { return consoleRun.stopToken(); }
 
-void runInConsole(ServicePipeline& pipeline) {
+bool runInConsole(ServicePipeline& pipeline) {
   SetConsoleCtrlHandler(consoleHandler, TRUE);
-  consoleRun.run(pipeline);
+  return consoleRun.run(pipeline);
 }
 
 }  // namespace ostrivel

@@ -19,7 +19,8 @@ std::stop_token serviceStopToken();
 std::stop_token consoleStopToken();
 
 // "-run": runs the pipeline on the calling thread until a console event stops it; closing the
-// console window waits for the pipeline's final flush before Windows ends the process.
-void runInConsole(ServicePipeline& pipeline);
+// console window waits for the pipeline's final flush before Windows ends the process. False when
+// the pipeline failed.
+bool runInConsole(ServicePipeline& pipeline);
 
 }  // namespace ostrivel
