@@ -53,7 +53,7 @@ OSTRIVEL_PLANTED_MARKER=$(winpath "$WORK/planted-loaded") OSTRIVEL_API_URL=http:
   WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winhttp,wevtapi=n,b" \
   wine "$WORK/planted/ostrivel.exe" -run >"$WORK/planted-out" 2>&1 </dev/null &
 planted_pid=$!
-wait_for 30 grep -qF "[initializer] register -> 0" "$WORK/planted-out" || fail "-run beside planted DLLs never sent a request: $(cat "$WORK/planted-out")"
+wait_for 30 grep -qsF "[initializer] register -> 0" "$WORK/planted-out" || fail "-run beside planted DLLs never sent a request: $(cat "$WORK/planted-out")"
 kill -9 "$planted_pid" 2>/dev/null
 wait "$planted_pid" 2>/dev/null
 [ ! -e "$WORK/planted-loaded" ] || fail "a DLL planted beside the executable was loaded"
