@@ -174,11 +174,15 @@ bool setFailureActions() {
   failure.dwResetPeriod = kFailureResetSeconds;
   failure.cActions = kFailureRestartCount;
   failure.lpsaActions = actions;
+  if (!ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) {
+    return false;
+  }
   // The actions also follow a stop the service reports as failed (a pipeline that gave up), not
-  // only a crash of its process.
+  // only a crash of its process. Best effort: Wine does not know this setting, and without it a
+  // crash is still restarted.
   SERVICE_FAILURE_ACTIONS_FLAG onFailedStop{TRUE};
-  return ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure) != 0 &&
-         ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onFailedStop) != 0;
+  ChangeServiceConfig2A(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onFailedStop);
+  return true;
 }
 
 }  // namespace ostrivel
