@@ -49,6 +49,12 @@ for name in ProgramData Public; do
 done
 set_machine_env ProgramData "$(winpath "$WORK/programdata")"
 
+# The agent's service, autostart value and event source; service_is STATE: the service is in it.
+SERVICE_KEY='HKLM\SYSTEM\CurrentControlSet\Services\Ostrivel'
+RUN_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+SOURCE_KEY='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Ostrivel'
+service_is() { wine sc query Ostrivel 2>/dev/null | tr -d '\r' | grep -qE "STATE +: [0-9]+ +$1"; }
+
 # run_agent ARGS...: runs ostrivel.exe; output in $WORK/out and $WORK/err, exit code in $RC.
 run_agent() { wine "$AGENT_EXE" "$@" >"$WORK/out" 2>"$WORK/err" </dev/null; RC=$?; }
 

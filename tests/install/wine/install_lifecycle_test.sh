@@ -17,10 +17,6 @@ export OSTRIVEL_APP_URL=https://app.test OSTRIVEL_SITE_URL=https://www.test
 keep_wine_running
 record_browser
 
-service_key='HKLM\SYSTEM\CurrentControlSet\Services\Ostrivel'
-run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
-source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Ostrivel'
-service_is() { wine sc query Ostrivel 2>/dev/null | tr -d '\r' | grep -qE "STATE +: [0-9]+ +$1"; }
 log_says() { cat "$DATA_UNIX"/logs/service/*.log 2>/dev/null | grep -cF -- "$1"; }  # how many lines hold it
 # The console's lines but warnings (Wine's access lists vary, and the data folder's guard warns of them).
 output() { tr -d '\r' <"$WORK/out" | grep -v '^\[warn\]' | paste -sd '|'; }
@@ -65,12 +61,12 @@ cp "$AGENT_EXE" "$second/ostrivel.exe"
 exe_win=$(winpath "$second/ostrivel.exe")
 AGENT_EXE="$second/ostrivel.exe" expect_verb "$installed" -install
 wait_for 20 service_is RUNNING || fail "the service is not running from the second folder"
-expect_eq "$(reg_values "$service_key" | grep -E '^(Description|ImagePath|ObjectName|Start|Type)=' | paste -sd '|')" \
+expect_eq "$(reg_values "$SERVICE_KEY" | grep -E '^(Description|ImagePath|ObjectName|Start|Type)=' | paste -sd '|')" \
   "Description=Ostrivel usage agent - records per-app and per-service CPU minutes for this PC. Remove with \
 'Ostrivel -uninstall' or the installer.|ImagePath=\"$exe_win\" -service|ObjectName=LocalSystem|\
 Start=dword:00000002|Type=dword:00000010" "the service's configuration"
-expect_eq "$(reg_value "$run_key" Ostrivel)" "\"$exe_win\" -check --silent" "autostart value"
-expect_eq "$(reg_values "$source_key" | paste -sd '|')" "EventMessageFile=$exe_win|TypesSupported=dword:00000007" \
+expect_eq "$(reg_value "$RUN_KEY" Ostrivel)" "\"$exe_win\" -check --silent" "autostart value"
+expect_eq "$(reg_values "$SOURCE_KEY" | paste -sd '|')" "EventMessageFile=$exe_win|TypesSupported=dword:00000007" \
   "event source"
 
 # Approved, the service enrols, uploads, and logs the API it uses. It set its failure actions (three
@@ -84,7 +80,7 @@ expect_eq "$(log_says "[main] Ostrivel 2026.1.0.10 -> $API_URL") $(log_says "ser
 
 # Healthy: the interactive check opens today's page of this PC, the credential in the link but
 # never in a log; a link the shell refuses (no program for its scheme) is logged without the link.
-wait_for 30 eval 'reg_value "$service_key\\Parameters" AgentState | grep -qx ok' || fail "the agent is not ok"
+wait_for 30 eval 'reg_value "$SERVICE_KEY\\Parameters" AgentState | grep -qx ok' || fail "the agent is not ok"
 token=$(jq -r .token "$DATA_UNIX/identity.json")
 page="https://app.test/agent?day=$(date -u +%Y%m%d)&token="
 run_agent -check
@@ -128,7 +124,7 @@ expect_not_contains "$WORK/out" "[main]"
 stop_within_20s "running"
 { cat "$DATA_UNIX"/outbox/*.json "$DATA_UNIX"/history/*.json; api_records | jq -c '.[].body | fromjson?'; } 2>/dev/null |
   jq -se 'any(.[] | select(.kind == "events"); .events[0].kind == "stopped") and ([.[] | select(.kind == "days") |
-    .end] as $ends | any($ends[]; . as $end | $ends | index($end + 1)))' >/dev/null ||
+    .end] as $ends | any($ends[]; . as $e | $ends | index($e + 1)))' >/dev/null ||
   fail "no \"stopped\" event, or the open bucket was not written at the stop"
 
 # An upload the server holds for 10 s, then an answer that trickles in a byte every 5 s (no
@@ -157,7 +153,7 @@ expect_verb "$uninstalled" -uninstall
 sleep 8  # longer than the held upload: a service still running would have written by now
 [ ! -e "$DATA_UNIX" ] || fail "the data folder is still there after -uninstall: $(cd "$DATA_UNIX" && find . | head)"
 wine sc query Ostrivel >/dev/null 2>&1 && fail "the service is still there"
-expect_eq "$(reg_values "$run_key" | grep -c '^Ostrivel=')$(reg_values "$source_key")" "0" "autostart and event source"
+expect_eq "$(reg_values "$RUN_KEY" | grep -c '^Ostrivel=')$(reg_values "$SOURCE_KEY")" "0" "autostart and event source"
 expect_verb "$nothing_installed" status
 expect_eq "$(reg_value 'HKCU\Software\Velbrook\Ostrivel' NoticeSeen)" 1 "NoticeSeen after the uninstall"
 finish

@@ -23,16 +23,12 @@ bash "$OSTRIVEL_SOURCE_DIR/packaging/build-msi.sh" "$newer_version" "$WORK/newer
 
 installed_exe="$WINEPREFIX/drive_c/Program Files/Ostrivel/ostrivel.exe"
 exe_win='C:\Program Files\Ostrivel\ostrivel.exe'
-service_key='HKLM\SYSTEM\CurrentControlSet\Services\Ostrivel'
-run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
-source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Ostrivel'
 # msiexec_run NAME CODES ARGS...: a silent msiexec with a verbose log $WORK/NAME.log, whose exit
 # code must match CODES.
 msiexec_run() {
   run_windows msiexec "${@:3}" /qn /l*v "$(winpath "$WORK/$1.log")"
   [[ "$RC" =~ ^($2)$ ]] || fail "msiexec for the $1 answered $RC: $(tail -n 3 "$WORK/out" "$WORK/err")"
 }
-service_is() { wine sc query Ostrivel 2>/dev/null | tr -d '\r' | grep -qE "STATE +: [0-9]+ +$1"; }
 # The Add/Remove Programs entries of the product: one "DisplayVersion Publisher HelpLink Comments
 # InstallLocation" line each, "|" between the fields.
 product_entries() {
@@ -45,7 +41,7 @@ product_entries() {
 expect_installed() {  # expect_installed WHAT PACKAGED_EXE VERSION
   wait_for 20 service_is RUNNING || fail "$1: the service is not running"
   cmp -s "$installed_exe" "$2" || fail "$1: the installed ostrivel.exe is not the packaged one"
-  expect_eq "$(reg_value "$service_key" ImagePath)|$(reg_value "$run_key" Ostrivel)|$(reg_value "$source_key" \
+  expect_eq "$(reg_value "$SERVICE_KEY" ImagePath)|$(reg_value "$RUN_KEY" Ostrivel)|$(reg_value "$SOURCE_KEY" \
     EventMessageFile)" "\"$exe_win\" -service|\"$exe_win\" -check --silent|$exe_win" "$1: service, autostart, source"
   IFS=. read -r y m p b <<<"$3"
   expect_eq "$(product_entries)" "$((y - 2000)).$m.$((p * 1000 + b))|Velbrook|https://www.ostrivel.com/help|\
@@ -70,24 +66,24 @@ expect_installed "after the refused downgrade" "$WORK/newer/ostrivel.exe" "$newe
 # and the data folder for the new executable. Windows Installer waits for the service to stop
 # before removing its file; Wine's does not wait, so the service is stopped first here.
 echo "kept" >"$DATA_UNIX/upgrade-marker"
-wine reg add "$service_key\\Parameters" /v UpgradeMarker /d kept /f >/dev/null 2>&1
+wine reg add "$SERVICE_KEY\\Parameters" /v UpgradeMarker /d kept /f >/dev/null 2>&1
 wine "$installed_exe" -stop >/dev/null 2>&1 </dev/null
 wait_for 20 service_is STOPPED || fail "the service did not stop before the upgrade's removal"
 older_code=$(msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
 msiexec_run upgrade-removal 0 /x "$newer" "UPGRADINGPRODUCTCODE=$older_code"
 [ -z "$(product_entries)" ] && [ ! -e "$installed_exe" ] || fail "the removal inside an upgrade left the product"
-expect_eq "$(reg_value "$service_key\\Parameters" UpgradeMarker)|$(reg_value "$run_key" Ostrivel)|$(reg_value \
-  "$source_key" EventMessageFile)" "kept|\"$exe_win\" -check --silent|$exe_win" "what the upgrade's removal keeps"
+expect_eq "$(reg_value "$SERVICE_KEY\\Parameters" UpgradeMarker)|$(reg_value "$RUN_KEY" Ostrivel)|$(reg_value \
+  "$SOURCE_KEY" EventMessageFile)" "kept|\"$exe_win\" -check --silent|$exe_win" "what the upgrade's removal keeps"
 [ -f "$DATA_UNIX/upgrade-marker" ] || fail "the removal inside an upgrade deleted the data folder"
 # The new product's install, the second half of that upgrade, takes the service over.
 msiexec_run upgrade-install 0 /i "$older"
 expect_installed "after the upgrade's install" "$AGENT_EXE" "$version"
-expect_eq "$(reg_value "$service_key\\Parameters" UpgradeMarker)" "kept" "the service's state after the upgrade"
+expect_eq "$(reg_value "$SERVICE_KEY\\Parameters" UpgradeMarker)" "kept" "the service's state after the upgrade"
 [ -f "$DATA_UNIX/upgrade-marker" ] || fail "the data folder did not survive the upgrade"
 
 # A full removal sweeps everything the install made.
 msiexec_run remove 0 /x "$older"
-expect_eq "$(product_entries)$(reg_values "$service_key")$(reg_value "$run_key" Ostrivel)$(reg_values "$source_key")" \
+expect_eq "$(product_entries)$(reg_values "$SERVICE_KEY")$(reg_value "$RUN_KEY" Ostrivel)$(reg_values "$SOURCE_KEY")" \
   "" "product entry, service, autostart value and event source after the removal"
 [ ! -e "$DATA_UNIX" ] || fail "the data folder is still there: $(find "$DATA_UNIX" | head)"
 [ ! -e "$WINEPREFIX/drive_c/Program Files/Ostrivel" ] || fail "Program Files\\Ostrivel is still there"
