@@ -1,4 +1,4 @@
-// What a balloon shows for a toast record, with the balloon's fixed limits.
+// What a balloon shows for a toast record, and when its icon goes into the notification area.
 #include "companion/toast_content.h"
 
 #include <gtest/gtest.h>
@@ -8,44 +8,30 @@
 namespace ostrivel {
 namespace {
 
+// The balloon's fields are fixed-size: the title holds 63 characters, the text 255.
 TEST(ToastContent, FillsDefaultsShowsOnlyTheFirstLineAndCutsToTheBalloonsFields) {
-  const auto bare = toastContent(Data({{"lines", {"x"}}}, "toast"));
-  EXPECT_EQ(bare.title, "Ostrivel");
-  EXPECT_EQ(bare.text, "x");
-  EXPECT_EQ(bare.link, "");
-
-  const auto full = toastContent(Data({{"title", std::string(100, 't')},
-                                       {"lines", {std::string(300, 'a'), "second"}},
-                                       {"action", "https://app.test/billing"}},
-                                      "toast"));
-  EXPECT_EQ(full.title, std::string(63, 't'));
-  EXPECT_EQ(full.text, std::string(255, 'a'));
-  EXPECT_EQ(full.link, "https://app.test/billing");
-
-  for (const auto& lines : {nlohmann::json::array(), nlohmann::json("not a list"), nlohmann::json(7)}) {
-    EXPECT_EQ(toastContent(Data({{"lines", lines}}, "toast")).text, "");
+  const std::pair<nlohmann::json, std::string> cases[] = {
+      {{{"lines", {"x"}}}, "Ostrivel|x|"},
+      {{{"title", std::string(99, 't')}, {"lines", {std::string(300, 'a'), "b"}}, {"action", "a:b"}},
+       std::string(63, 't') + "|" + std::string(255, 'a') + "|a:b"},
+      {{{"title", 7}, {"lines", {7}}}, "||"},
+      {{{"lines", "not a list"}}, "Ostrivel||"},
+      {"junk", "Ostrivel||"},
+  };
+  for (const auto& [payload, shown] : cases) {
+    const auto content = toastContent(Data(payload, "toast"));
+    EXPECT_EQ(content.title + "|" + content.text + "|" + content.link, shown) << payload;
   }
-  EXPECT_EQ(toastContent(Data(nlohmann::json("junk"), "toast")).title, "Ostrivel");
 }
 
 // At logon the Run entry can start before the taskbar: adding the icon fails at first.
 TEST(BalloonRetry, RetriesTheIconForFiveSecondsAndReAddsItForEveryNewTaskbarWithinTheToast) {
   using E = BalloonEvent;
-  using A = BalloonAction;
-  const struct {
-    E event;
-    std::uint64_t elapsedMs;
-    bool iconAdded;
-    A action;
-  } cases[] = {
-      {E::retryTick, 1000, false, A::addIcon},       {E::retryTick, 4999, false, A::addIcon},
-      {E::retryTick, 5000, false, A::stopRetrying},  {E::retryTick, 2000, true, A::stopRetrying},
-      {E::taskbarCreated, 9000, false, A::addIcon},  {E::taskbarCreated, 14999, true, A::addIcon},
-      {E::taskbarCreated, 15000, false, A::none},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(balloonAction(c.event, c.elapsedMs, c.iconAdded), c.action) << c.elapsedMs << " " << c.iconAdded;
-  }
+  EXPECT_EQ(balloonAction(E::retryTick, 4999, false), BalloonAction::addIcon);
+  EXPECT_EQ(balloonAction(E::retryTick, 5000, false), BalloonAction::stopRetrying);
+  EXPECT_EQ(balloonAction(E::retryTick, 2000, true), BalloonAction::stopRetrying);
+  EXPECT_EQ(balloonAction(E::taskbarCreated, 14999, true), BalloonAction::addIcon);
+  EXPECT_EQ(balloonAction(E::taskbarCreated, 15000, false), BalloonAction::none);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Runs the elevation hop on its arguments and prints the code it returned, so a Wine test can
-// watch a relaunch through "runas" without the entry point deciding whether one is needed.
+// Runs the elevation hop on its arguments (EXECUTABLE [PARAMETERS]) and prints the code it
+// returned, so a Wine test can watch a relaunch through "runas" without the entry point deciding
+// whether one is needed.
 #include <cstdio>
 #include <string>
 
@@ -9,12 +10,10 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs("usage: elevation_probe EXECUTABLE [PARAMETERS]\n", stderr);
     return 2;
   }
   // The hop takes the UTF-8 path the entry point reads; the arguments come in the code page.
   const std::string path = ostrivel::wideToUtf8(ostrivel::toWide(argv[1], CP_ACP));
-  const int code = ostrivel::runElevated(path, argc > 2 ? argv[2] : "");
-  std::printf("%d\n", code);
+  std::printf("%d\n", ostrivel::runElevated(path, argc > 2 ? argv[2] : ""));
   return 0;
 }

@@ -1,119 +1,159 @@
 #!/usr/bin/env bash
-# The service's whole life under Wine's service control manager: install (twice, then from a
-# second folder), running as a service against the local web API, stop, uninstall.
+# The service's whole life under Wine's service control manager, driven by the user verbs against
+# the local web API: status; -install, then again from a folder outside the code page; enrolment;
+# the logon check in the browser and as a balloon; a stop wherever the service waits (enrolling,
+# running, an upload held by the server or trickling in), each within 20 s, with the open bucket
+# written; -uninstall while an upload is held, which leaves nothing behind.
+# The balloon needs a display: the whole test runs under its own Xvfb.
+if [ -z "${OSTRIVEL_UNDER_XVFB:-}" ]; then
+  export OSTRIVEL_UNDER_XVFB=1
+  exec xvfb-run -a bash "$0" "$@"
+fi
 source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
 
-start_api --auto-approve || finish
-# A service does not inherit the environment of the program that installed it.
+start_api || finish  # no auto-approval: enrolment waits
 set_machine_env OSTRIVEL_API_URL "$API_URL"
+export OSTRIVEL_APP_URL=https://app.test OSTRIVEL_SITE_URL=https://www.test
 keep_wine_running
+record_browser
 
-exe_win=$(winpath "$AGENT_EXE")
-service_state() { wine sc query Ostrivel 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'; }
-service_is() { [ "$(service_state)" = "$1" ]; }
-reg_query() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v name="$2" '$1 == name { $1 = ""; $2 = ""; sub(/^  /, ""); print }'; }
-run_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
-source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Ostrivel'
-service_key='HKLM\SYSTEM\CurrentControlSet\Services\Ostrivel'
-# A value's text as stored, through regedit's UTF-16 export: "reg query" prints the ANSI code
-# page, which cannot show every name.
-reg_exact() {
-  wine regedit /E "$WORK/export.reg" "${1/#HKLM/HKEY_LOCAL_MACHINE}" >/dev/null 2>&1
-  iconv -f UTF-16LE -t UTF-8 "$WORK/export.reg" | NAME="$2" perl -CS -MEncode -0777 -ne 's/\\\r?\n\s*//g;
-    if (/^"\Q$ENV{NAME}\E"="((?:[^"\\]|\\.)*)"/m) { ($v = $1) =~ s/\\(.)/$1/g; print $v }
-    elsif (/^"\Q$ENV{NAME}\E"=hex\(2\):([0-9a-f,]*)/m) { $v = decode("UTF-16LE", pack("C*", map { hex } split /,/, $1)); $v =~ s/\0+$//; print $v }'
+log_says() { cat "$DATA_UNIX"/logs/service/*.log 2>/dev/null | grep -cF -- "$1"; }  # how many lines hold it
+# The console's lines but warnings (Wine's access lists vary, and the data folder's guard warns of them).
+output() { tr -d '\r' <"$WORK/out" | grep -v '^\[warn\]' | paste -sd '|'; }
+# expect_verb OUTPUT ARGS...: exit code 0 and the console lines, joined by "|".
+expect_verb() { local expected=$1; shift; run_agent "$@"; expect_eq "$RC $(output)" "0 $expected" "ostrivel $*"; }
+opened() { grep -qxF -- "$1" "$OPENED_LINKS"; }
+stop_within_20s() {
+  expect_verb "[info] [ui] verb: -stop|[info] [ui] stopping the service|[info] [ui] service stopped" -stop
+  wait_for 20 service_is STOPPED || fail "the service did not stop within 20 s while $1"
 }
+start_again() {  # start_again LOG_LINE: starts the service and waits for one more such line
+  local line=$1 before
+  before=$(log_says "$line")
+  wine sc start Ostrivel >/dev/null 2>&1
+  wait_for 60 eval '[ "$(log_says "$line")" -gt "$before" ]' || fail "no new '$line' after a start"
+}
+nothing_installed="[info] [ui] verb: status|[info] service:    not installed|[info] agent:      unregistered|\
+[info] lastUpload: never"
+uninstalled="[info] [ui] verb: -uninstall|[info] [ui] uninstalling the service and sweeping its footprint|\
+[info] [ui] service uninstalled"
+installed="[info] [ui] verb: -install|[info] [ui] installing the service|[info] [ui] service installed and started"
 
-# Nothing installed yet: uninstall still succeeds.
-run_agent -uninstall
-expect_eq "$RC" 0 "uninstall with nothing installed"
-expect_contains "$WORK/out" "[ui] service uninstalled"
+expect_verb "$uninstalled" -uninstall  # nothing to uninstall is no failure
+expect_verb "$nothing_installed" status
 
-run_agent -install
-expect_eq "$RC" 0 "exit code of -install"
-expect_contains "$WORK/out" "[ui] installing the service"
-expect_contains "$WORK/out" "[ui] service installed and started"
-wait_for 20 service_is RUNNING || fail "the service is not running after -install (state $(service_state))"
+# Enrolling: the user is pointed at the register page of the registration waiting for approval.
+expect_verb "$installed" -install
+wait_for 30 eval '[ "$(log_says "[initializer] polling the registration claim")" -gt 0 ]' || fail "no enrolment"
+nonce=$(api_admin GET registrations | jq -r '.[0].nonce')
+expect_verb "[info] [ui] verb: status|[info] service:    running|[info] agent:      registering|\
+[info] lastUpload: never|[info] pending:    registration waiting for approval" -STATUS
+run_agent -check
+expect_contains "$WORK/out" "[info] [check] opening browser: https://app.test/register/#$nonce"
+wait_for 10 opened "https://app.test/register/#$nonce" || fail "the register page never reached the browser"
+stop_within_20s "enrolling"
 
-# Wine's sc.exe has no "qc": the service's configuration is read from its key.
-expect_eq "$(reg_query "$service_key" Start)" "0x2" "start type (automatic)"
-expect_eq "$(reg_query "$service_key" Type)" "0x10" "service type (own process)"
-expect_eq "$(reg_query "$service_key" ImagePath)" "\"$exe_win\" -service" "service command line"
-expect_eq "$(reg_query "$service_key" ObjectName)" "LocalSystem" "service account"
-expect_eq "$(reg_query "$service_key" Description)" \
-  "Ostrivel usage agent - records per-app and per-service CPU minutes for this PC. Remove with 'Ostrivel -uninstall' or the installer." \
-  "service description"
-expect_eq "$(reg_query "$run_key" Ostrivel)" "\"$exe_win\" -check --silent" "autostart value"
-expect_eq "$(reg_query "$source_key" EventMessageFile)" "$exe_win" "event source message file"
-expect_eq "$(reg_query "$source_key" TypesSupported)" "0x7" "event source types"
-
-# The running service enrols against the local web API and its records arrive there.
-has_started_event() { api_records | jq -e '[.[] | .body | fromjson? | select(.kind == "events") | .events[0].kind] | index("started") != null' >/dev/null; }
-wait_for 90 has_started_event || fail "no record of the service reached the local web API"
-grep -qF "[main] Ostrivel 2026.1.0.10 -> $API_URL" "$DATA_UNIX/logs/service/"*.log 2>/dev/null ||
-  fail "the service's day log lacks its [main] line"
-
-# The service wrote its failure actions at its start: three restarts a minute apart, reset
-# after a day. Stored as SERVICE_FAILURE_ACTIONS: the reset period (86400 = 80510100 in
-# little-endian hex) first, then each action as type 1 (restart) and 60000 ms (60ea0000).
-failure=$(wine reg query "$service_key" /v FailureActions 2>/dev/null | tr -d '\r' | awk '$1 == "FailureActions" { print tolower($3) }')
-if [ -n "$failure" ]; then
-  [ "${failure:0:8}" = "80510100" ] || fail "failure actions do not reset after 86400 s: $failure"
-  restarts=$(grep -o "0100000060ea0000" <<<"$failure" | wc -l)
-  expect_eq "$restarts" 3 "restart actions after 60 s"
-else
-  echo "note: Wine keeps no FailureActions value; only the absence of the warning below shows the call succeeded"
-fi
-if grep -qF "service recovery actions not set" "$DATA_UNIX/logs/service/"*.log 2>/dev/null; then
-  fail "the service could not set its failure actions"
-fi
-
-# Installing again succeeds; installing from a second folder, whose name the ANSI code page
-# cannot hold, moves service, autostart and event source there.
-run_agent -install
-expect_eq "$RC" 0 "second -install"
+# Installed again from a second folder, whose name the ANSI code page cannot hold: service,
+# autostart and event source move there, and the service starts from there.
 second="$WORK/second Łódź 東京"
 mkdir -p "$second"
 cp "$AGENT_EXE" "$second/ostrivel.exe"
-second_win=$(winpath "$second/ostrivel.exe")
-wine "$second/ostrivel.exe" -install >"$WORK/out" 2>"$WORK/err" </dev/null
-expect_eq "$?" 0 "-install from a second folder"
-expect_eq "$(reg_exact "$service_key" ImagePath)" "\"$second_win\" -service" "service command line after the move"
-expect_eq "$(reg_exact "$run_key" Ostrivel)" "\"$second_win\" -check --silent" "autostart value after the move"
-expect_eq "$(reg_exact "$source_key" EventMessageFile)" "$second_win" "event source message file after the move"
+exe_win=$(winpath "$second/ostrivel.exe")
+AGENT_EXE="$second/ostrivel.exe" expect_verb "$installed" -install
+wait_for 20 service_is RUNNING || fail "the service is not running from the second folder"
+expect_eq "$(reg_values "$SERVICE_KEY" | grep -E '^(Description|ImagePath|ObjectName|Start|Type)=' | paste -sd '|')" \
+  "Description=Ostrivel usage agent - records per-app and per-service CPU minutes for this PC. Remove with \
+'Ostrivel -uninstall' or the installer.|ImagePath=\"$exe_win\" -service|ObjectName=LocalSystem|\
+Start=dword:00000002|Type=dword:00000010" "the service's configuration"
+expect_eq "$(reg_value "$RUN_KEY" Ostrivel)" "\"$exe_win\" -check --silent" "autostart value"
+expect_eq "$(reg_values "$SOURCE_KEY" | paste -sd '|')" "EventMessageFile=$exe_win|TypesSupported=dword:00000007" \
+  "event source"
 
-# "-service" typed in a console cannot reach the dispatcher.
-run_agent -service
-expect_eq "$RC" 1 "exit code of -service in a console"
-expect_not_contains "$WORK/out" "[main]"  # a service logs to the event log and its file, not the console
-grep -qF "[main] Ostrivel" "$DATA_UNIX/logs/service/"*.log || fail "-service wrote no [main] line"
+# Approved, the service enrols, uploads, and logs the API it uses. It set its failure actions (three
+# restarts a minute apart) at its start: Wine keeps no FailureActions value, so only the absence of
+# the warning shows that the call succeeded.
+api_approve >/dev/null
+started() { api_records | jq -e 'any(.[].body | fromjson? | select(.kind == "events"); .events[0].kind == "started")'; }
+wait_for 90 started >/dev/null || fail "no record of the service reached the local web API"
+expect_eq "$(log_says "[main] Ostrivel 2026.1.0.10 -> $API_URL") $(log_says "service recovery actions not set")" \
+  "2 0" "[main] lines of both starts, and warnings that the failure actions were not set"
 
-# A stop writes the open bucket and a "stopped" event before the service ends.
-wait_for 20 service_is RUNNING || fail "the service is not running before the stop"
-run_agent -stop
-expect_eq "$RC" 0 "exit code of -stop"
-expect_contains "$WORK/out" "[ui] service stopped"
-wait_for 20 service_is STOPPED || fail "the service did not stop within 20 s (state $(service_state))"
-all_records() {
-  { cat "$DATA_UNIX"/outbox/*.json "$DATA_UNIX"/history/*.json 2>/dev/null; api_records | jq -c '.[] | .body | fromjson?'; } |
-    jq -s -c '.'
+# Healthy: the interactive check opens today's page of this PC, the credential in the link but
+# never in a log; a link the shell refuses (no program for its scheme) is logged without the link.
+wait_for 30 eval 'reg_value "$SERVICE_KEY\\Parameters" AgentState | grep -qx ok' || fail "the agent is not ok"
+token=$(jq -r .token "$DATA_UNIX/identity.json")
+page="https://app.test/agent?day=$(date -u +%Y%m%d)&token="
+run_agent -check
+expect_contains "$WORK/out" "[info] [check] decision: healthy, opening ${page}********"
+wait_for 10 opened "$page$token" || fail "today's page never reached the browser: $(cat "$OPENED_LINKS")"
+grep -rqF -- "$token" "$DATA_UNIX/logs" "$WORK/out" "$WORK/err" && fail "the credential reached a log"
+OSTRIVEL_APP_URL=ostrivel-nowhere://app run_agent -check
+expect_contains "$WORK/out" "[warn] [ui] the shell did not open the link (code 31)"
+
+# Silent and healthy at this user's first logon: the first-logon balloon, which ends on its own
+# (our timer ends the toast 15 s after the icon is added; Wine then takes up to 2 s more to remove
+# the icon, waiting for a window manager that Xvfb does not have). The next logon stays silent.
+balloon_up() {  # Wine's balloon is a window of its explorer beside the tray, neither 1x1 nor the tray
+  xwininfo -root -tree | grep -F '("explorer.exe" "explorer.exe")' | grep -qv -e ' 1x1+' -e '"Wine System Tray"'
 }
-all_records | jq -e '[.[] | select(.kind == "events") | .events[0].kind] | index("stopped") != null' >/dev/null ||
-  fail "no \"stopped\" event was recorded"
-# The flush closes the bucket at its last sample; the partial records before it ended 1 ms later.
-all_records | jq -e '[.[] | select(.kind == "days") | .end] as $ends | any($ends[]; . as $e | $ends | index($e + 1) != null)' >/dev/null ||
-  fail "the open bucket was not written at the stop"
+now_ms() { echo $((${EPOCHREALTIME/./} / 1000)); }
+wine "$AGENT_EXE" -check --silent >"$WORK/out" 2>/dev/null </dev/null &
+check_pid=$!
+first="" last=""
+while kill -0 $check_pid 2>/dev/null; do
+  balloon_up && last=$(now_ms) && first=${first:-$last}
+  sleep 0.2
+done
+wait $check_pid
+expect_eq "$?" 0 "exit code of the silent check"
+expect_contains "$WORK/out" "[info] [check] toast: Ostrivel is recording on this PC - It notes which apps use the \
+processor, and when. It never sees your screen, your typing or the sites you visit. (https://www.test/data)"
+[ -n "$first" ] || fail "no balloon window appeared"
+[ $((last - first)) -le 15000 ] && [ $(($(now_ms) - first)) -le 18500 ] ||
+  fail "the balloon was seen for $((last - first)) ms, the check returned $(($(now_ms) - first)) ms after it"
+run_agent -check --silent
+expect_eq "$(tr -d '\r' <"$WORK/out" | tail -n 1)" "[info] [check] decision: healthy, staying silent" "the next logon"
 
-# The service's file is where its command line says, though no ANSI code page can spell it.
+# "-service" typed in a console cannot reach the dispatcher, and starts nothing.
+run_agent -service
+expect_eq "$RC $(log_says "[main] Ostrivel")" "1 2" "exit code of -service in a console, and [main] lines"
+expect_not_contains "$WORK/out" "[main]"
+
+# A stop writes the open bucket and a "stopped" event before the service ends: the flush closes
+# the bucket at its last sample, the partial records before it ended 1 ms later.
+stop_within_20s "running"
+{ cat "$DATA_UNIX"/outbox/*.json "$DATA_UNIX"/history/*.json; api_records | jq -c '.[].body | fromjson?'; } 2>/dev/null |
+  jq -se 'any(.[] | select(.kind == "events"); .events[0].kind == "stopped") and ([.[] | select(.kind == "days") |
+    .end] as $ends | any($ends[]; . as $e | $ends | index($e + 1)))' >/dev/null ||
+  fail "no \"stopped\" event, or the open bucket was not written at the stop"
+
+# An upload the server holds for 10 s, then an answer that trickles in a byte every 5 s (no
+# time-out ever fires; only the stop ends it): WinHTTP's wait ends with the stop. (The uploader's
+# own waits, its back-off among them, are stop-aware in the platform-free code and tested there.)
+api_script ingest '[{"delayMs":10000,"count":1000}]'
+start_again "[service] pipeline starting"
+sleep 4  # the first sample's partial record is queued within about 3 s and its upload is held
+stop_within_20s "an upload is held by the server"
+api_admin DELETE script >/dev/null
+api_script ingest '[{"status":200,"bodyBytes":1000,"trickleMs":5000,"count":1000}]'
+api_admin DELETE received >/dev/null
 wine sc start Ostrivel >/dev/null 2>&1
-wait_for 20 service_is RUNNING || fail "the service does not start from the second folder (state $(service_state))"
+wait_for 60 eval '[ "$(api_received ingest | jq length)" -ge 1 ]' || fail "no upload reached the server"
+sleep 6  # a byte or two of the answer is in
+stop_within_20s "an answer trickles in"
 
-run_agent -uninstall
-expect_eq "$RC" 0 "exit code of -uninstall"
-expect_contains "$WORK/out" "[ui] service uninstalled"
-if wine sc query Ostrivel >/dev/null 2>&1; then fail "the service is still there"; fi
-[ -z "$(reg_query "$run_key" Ostrivel)" ] || fail "the autostart value is still there"
-wine reg query "$source_key" >/dev/null 2>&1 && fail "the event source key is still there"
-[ ! -e "$DATA_UNIX" ] || fail "the data folder is still there: $(ls -R "$DATA_UNIX" | head)"
-
+# -uninstall while an upload is held: the service stops before the sweep, so nothing it writes on
+# its way out (the open bucket, the "stopped" event, the upload moved to history) brings the data
+# folder back. Only the user's "notice seen" flag stays.
+api_admin DELETE script >/dev/null
+api_script ingest '[{"delayMs":6000,"count":1000}]'
+start_again "[service] pipeline starting"
+sleep 4
+expect_verb "$uninstalled" -uninstall
+sleep 8  # longer than the held upload: a service still running would have written by now
+[ ! -e "$DATA_UNIX" ] || fail "the data folder is still there after -uninstall: $(cd "$DATA_UNIX" && find . | head)"
+wine sc query Ostrivel >/dev/null 2>&1 && fail "the service is still there"
+expect_eq "$(reg_values "$RUN_KEY" | grep -c '^Ostrivel=')$(reg_values "$SOURCE_KEY")" "0" "autostart and event source"
+expect_verb "$nothing_installed" status
+expect_eq "$(reg_value 'HKCU\Software\Velbrook\Ostrivel' NoticeSeen)" 1 "NoticeSeen after the uninstall"
 finish
