@@ -13,10 +13,11 @@ namespace ostrivel {
 namespace {
 
 using testing::FolderOp;
-using testing::securityOwnedBy;
+using testing::ownedBy;
 
 const std::string kData = "C:\\ProgramData\\Ostrivel";
 const std::string kUser = "S-1-5-21-7-7-7-1001";  // a standard user
+constexpr EntryKind kFolder = EntryKind::directory, kFile = EntryKind::file, kLink = EntryKind::link;
 
 // Every finding as "[level] text", in order.
 std::vector<std::string> findings(const GuardReport& report) {
@@ -25,15 +26,6 @@ std::vector<std::string> findings(const GuardReport& report) {
     out.push_back(std::string(levelTag(finding.level)) + " " + finding.message);
   }
   return out;
-}
-
-// What a file kept in a folder taken back gets: the folder's rules, inherited by nothing.
-std::vector<AccessRule> fileRules(bool usersModify) {
-  auto rules = dataFolderSecurity(usersModify).rules;
-  for (auto& rule : rules) {
-    rule.flags = 0;
-  }
-  return rules;
 }
 
 class DataFolderGuardTest : public ::testing::Test {
@@ -75,20 +67,21 @@ TEST_F(DataFolderGuardTest, TakesBackFoldersRemovesLinksAndPlantsAndKeepsTheAgen
   const std::string admin = "S-1-5-21-7-7-7-500";  // the elevated account running it
   SecurityState unprotected = dataFolderSecurity(false);
   unprotected.protectedList = false;
-  disk.addFolder(kData, securityOwnedBy(kUser));
-  disk.addFile(kData + "\\identity.json", kUser);
-  disk.addFolder(kData + "\\logs", unprotected);
-  disk.addFolder(kData + "\\logs\\service", dataFolderSecurity(false));
-  disk.addFile(kData + "\\logs\\service\\20260105.log", kSidSystem);
-  disk.addFile(kData + "\\logs\\service\\20260106.log", kUser);
-  disk.addFile(kData + "\\logs\\ui\\20260105.log", kUser);  // a user's own day log stays
-  disk.addLink(kData + "\\logs\\ui\\20260106.log");
-  disk.addLink(kData + "\\outbox");
-  disk.addFolder(kData + "\\history", securityOwnedBy(kUser));
-  disk.addFile(kData + "\\history\\days202601050000.json", kSidSystem);  // records the agent wrote stay
-  disk.addFile(kData + "\\history\\days202601050010.json", admin);
-  disk.addFile(kData + "\\history\\days202601050020.json", kUser);
-  disk.addFile(kData + "\\history\\nested\\deep.json", kUser);
+  disk.add(kData, kFolder, ownedBy(kUser));
+  disk.add(kData + "\\identity.json", kFile, ownedBy(kUser));
+  disk.add(kData + "\\logs", kFolder, unprotected);
+  disk.add(kData + "\\logs\\service", kFolder, dataFolderSecurity(false));
+  disk.add(kData + "\\logs\\service\\20260105.log", kFile, ownedBy(kSidSystem));
+  disk.add(kData + "\\logs\\service\\20260106.log", kFile, ownedBy(kUser));
+  // A user's own day log stays, as do records the agent wrote.
+  disk.add(kData + "\\logs\\ui\\20260105.log", kFile, ownedBy(kUser));
+  disk.add(kData + "\\logs\\ui\\20260106.log", kLink, ownedBy(kUser));
+  disk.add(kData + "\\outbox", kLink, ownedBy(kUser));
+  disk.add(kData + "\\history", kFolder, ownedBy(kUser));
+  disk.add(kData + "\\history\\days202601050000.json", kFile, ownedBy(kSidSystem));
+  disk.add(kData + "\\history\\days202601050010.json", kFile, ownedBy(admin));
+  disk.add(kData + "\\history\\days202601050020.json", kFile, ownedBy(kUser));
+  disk.add(kData + "\\history\\nested\\deep.json", kFile, ownedBy(kUser));
 
   const std::string was = "[warn] [ui] " + kData;
   EXPECT_EQ(findings(secure({admin}, "[ui] ")),
@@ -108,21 +101,23 @@ TEST_F(DataFolderGuardTest, TakesBackFoldersRemovesLinksAndPlantsAndKeepsTheAgen
   EXPECT_EQ(disk.names(kData), (std::vector<std::string>{"history", "logs", "outbox"}));
   EXPECT_EQ(disk.names(kData + "\\history"),
             (std::vector<std::string>{"days202601050000.json", "days202601050010.json"}));
-  // What stays keeps its owner, and gets the folder's rules where anyone could write before.
+  // What stays keeps its owner, and gets the folder's rules, inherited by nothing, where anyone
+  // could write before.
   const auto record = disk.securityAt(kData + "\\history\\days202601050000.json");
   EXPECT_EQ(record->owner, kSidSystem);
   EXPECT_TRUE(record->protectedList);
-  EXPECT_EQ(record->rules, fileRules(false));
-  EXPECT_EQ(disk.securityAt(kData + "\\logs\\ui\\20260105.log")->rules, fileRules(true));
-  EXPECT_EQ(disk.securityAt(kData + "\\logs\\service\\20260105.log")->rules, securityOwnedBy(kSidSystem).rules);
+  EXPECT_EQ(record->rules.back(), (AccessRule{AccessRule::Type::allow, kSidUsers, kAccessReadExecute, 0}));
+  EXPECT_EQ(disk.securityAt(kData + "\\logs\\ui\\20260105.log")->rules.back(),
+            (AccessRule{AccessRule::Type::allow, kSidUsers, kAccessModify, 0}));
+  EXPECT_EQ(disk.securityAt(kData + "\\logs\\service\\20260105.log")->rules, ownedBy(kSidSystem).rules);
   EXPECT_TRUE(secure({admin}).findings.empty());
 }
 
 TEST_F(DataFolderGuardTest, ReportsWhatItCouldNotDoGoesOnAndTheNextStartsMendIt) {
-  disk.addFolder(kData, securityOwnedBy(kUser));
-  disk.addFile(kData + "\\identity.json", kUser);
-  disk.addFolder(kData + "\\logs\\service", dataFolderSecurity(false));
-  disk.addLink(kData + "\\outbox");
+  disk.add(kData, kFolder, ownedBy(kUser));
+  disk.add(kData + "\\identity.json", kFile, ownedBy(kUser));
+  disk.add(kData + "\\logs\\service", kFolder, dataFolderSecurity(false));
+  disk.add(kData + "\\outbox", kLink, ownedBy(kUser));
   const std::set<std::pair<FolderOp, std::string>> failing = {
       {FolderOp::secure, kData},
       {FolderOp::security, kData + "\\identity.json"},  // no proof of a plant: kept
@@ -149,10 +144,10 @@ TEST_F(DataFolderGuardTest, ReportsWhatItCouldNotDoGoesOnAndTheNextStartsMendIt)
   EXPECT_EQ(disk.kindAt(kData + "\\identity.json"), EntryKind::file);
 
   // Its owner turns a folder into a junction a moment too late: it is looked at again.
-  disk.addFolder(kData + "\\history", securityOwnedBy(kUser));
+  disk.add(kData + "\\history", kFolder, ownedBy(kUser));
   disk.fault = [&](FolderOp op, const std::string& path) {
     if (op == FolderOp::secure && path == kData + "\\history" && disk.kindAt(path) == EntryKind::directory) {
-      disk.addLink(path);
+      disk.add(path, kLink, ownedBy(kUser));
     }
     return false;
   };
@@ -166,17 +161,18 @@ TEST_F(DataFolderGuardTest, ReportsWhatItCouldNotDoGoesOnAndTheNextStartsMendIt)
   expectAgentFolders();
 }
 
-TEST(SweepTree, RemovesLinksAsLinksAndLeavesWhatItCannotRemoveOrLiesFarBelow) {
+TEST(SweepTree, LeavesWhatItCannotRemoveAndWhatLiesFarBelowTheAgentsFolders) {
   testing::InMemoryFolderSecurity disk;
-  disk.addFile(kData + "\\logs\\service\\20260105.log", kSidSystem);  // held open by someone
-  disk.addFile(kData + "\\outbox\\days202601050000.json", kSidSystem);
+  disk.add(kData + "\\logs\\service\\20260105.log", kFile, ownedBy(kSidSystem));
+  disk.add(kData + "\\outbox\\days202601050000.json", kFile, ownedBy(kSidSystem));
+  // The limit falls between these two, far deeper than the agent's folders go.
   std::string deep = kData;
   for (int level = 0; level < 31; ++level) {
     deep += "\\d";
   }
-  disk.addFile(deep + "\\edge.log", kUser);
-  disk.addFile(deep + "\\d\\bottom.log", kUser);  // far deeper than the agent's folders go
-  disk.fault = [](FolderOp op, const std::string& path) {
+  disk.add(deep + "\\edge.log", kFile, ownedBy(kUser));
+  disk.add(deep + "\\d\\bottom.log", kFile, ownedBy(kUser));
+  disk.fault = [](FolderOp op, const std::string& path) {  // a day log held open by someone
     return op == FolderOp::remove && path.find("service\\") != std::string::npos;
   };
   sweepTree(disk, kData);

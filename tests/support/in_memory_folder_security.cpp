@@ -45,11 +45,11 @@ std::unique_ptr<HeldEntry> InMemoryFolderSecurity::open(const std::string& path)
   return std::make_unique<Entry>(*this, path);
 }
 
-void InMemoryFolderSecurity::put(const std::string& path, const std::pair<EntryKind, SecurityState>& node) {
+void InMemoryFolderSecurity::add(const std::string& path, EntryKind kind, const SecurityState& security) {
   for (auto slash = path.find('\\'); slash != std::string::npos; slash = path.find('\\', slash + 1)) {
-    nodes.try_emplace(path.substr(0, slash), EntryKind::directory, node.second);
+    nodes.try_emplace(path.substr(0, slash), EntryKind::directory, security);
   }
-  nodes[path] = node;
+  nodes[path] = {kind, security};
 }
 
 std::vector<std::string> InMemoryFolderSecurity::names(const std::string& directory) const {
@@ -63,7 +63,7 @@ std::vector<std::string> InMemoryFolderSecurity::names(const std::string& direct
   return out;
 }
 
-SecurityState securityOwnedBy(const std::string& owner) {
+SecurityState ownedBy(const std::string& owner) {
   SecurityState state;
   state.owner = owner;
   state.rules = {{AccessRule::Type::allow, owner, kAccessFull, kInheritToFilesAndFolders}};

@@ -16,7 +16,7 @@ namespace ostrivel::testing {
 enum class FolderOp { open, list, createDirectory, security, secure, remove };
 
 // A state with one owner and one allow rule for it.
-SecurityState securityOwnedBy(const std::string& owner);
+SecurityState ownedBy(const std::string& owner);
 
 class InMemoryFolderSecurity : public FolderSecurity {
  public:
@@ -28,15 +28,9 @@ class InMemoryFolderSecurity : public FolderSecurity {
     return !failing(FolderOp::createDirectory, path) && nodes.try_emplace(path, EntryKind::directory, security).second;
   }
 
-  // Test access; paths use "\" and missing parent folders get the entry's security.
-  void addFolder(const std::string& path, const SecurityState& security) {
-    put(path, {EntryKind::directory, security});
-  }
-  void addFile(const std::string& path, const std::string& owner) {
-    put(path, {EntryKind::file, securityOwnedBy(owner)});
-  }
-  // A junction, a symbolic link or a second name of a file.
-  void addLink(const std::string& path) { put(path, {EntryKind::link, securityOwnedBy(kSidAdministrators)}); }
+  // Test access: an entry (a link is a junction, a symbolic link or a second name of a file) and
+  // every missing folder above it, all with the given security. Paths use "\".
+  void add(const std::string& path, EntryKind kind, const SecurityState& security);
 
   // What stands at path; no value when nothing is there.
   std::optional<EntryKind> kindAt(const std::string& path) const {
@@ -53,7 +47,6 @@ class InMemoryFolderSecurity : public FolderSecurity {
 
  private:
   class Entry;
-  void put(const std::string& path, const std::pair<EntryKind, SecurityState>& node);
   bool failing(FolderOp op, const std::string& path) const { return fault && fault(op, path); }
 
   std::map<std::string, std::pair<EntryKind, SecurityState>> nodes;

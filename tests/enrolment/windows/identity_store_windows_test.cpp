@@ -16,25 +16,18 @@ TEST(IdentityStoreWindows, MovesASecureLegacyCredentialIntoTheFile) {
   testing::TempDirectory dir;
   FileSystemWindows files;
   RegistryWindows registry;
-  for (const auto& [scope, name, value] : {std::tuple{"parameters", "Token", "not a token"},
-                                           {"parameters", "AgentState", "ok"},
-                                           {"secure", "Token", "osv_Legacy-1"},
-                                           {"secure", "AgentId", "a-9"},
-                                           {"secure", "AgentName", "DESK-7"}}) {
-    ASSERT_TRUE(registry.set(scope, name, value));
-  }
+  ASSERT_TRUE(registry.set("secure", "Token", "osv_Legacy-1"));
+  ASSERT_TRUE(registry.set("secure", "AgentId", "a-9"));
+  ASSERT_TRUE(registry.set("secure", "AgentName", "DESK-7"));
   const std::string data = dir.string() + "\\Ostrivel";  // not made yet
   IdentityStore store(files, registry, data);
   EXPECT_EQ(store.loadIdentity(), (Identity{"a-9", "DESK-7", "osv_Legacy-1"}));
   EXPECT_EQ(
       files.read(data + "\\identity.json"),
       "{\n\t\"environment\": \"prd\",\n\t\"id\": \"a-9\",\n\t\"name\": \"DESK-7\",\n\t\"token\": \"osv_Legacy-1\"\n}");
-  for (const char* scope : {"parameters", "secure"}) {
-    for (const char* name : {"Token", "AgentId", "AgentName"}) {
-      EXPECT_EQ(registry.get(scope, name), std::nullopt) << scope << " " << name;
-    }
+  for (const char* name : {"Token", "AgentId", "AgentName"}) {
+    EXPECT_EQ(registry.get("secure", name), std::nullopt) << name;
   }
-  EXPECT_EQ(registry.get("parameters", "AgentState"), "ok");
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, std::string(kServiceKeyPath).c_str());
 }
 
