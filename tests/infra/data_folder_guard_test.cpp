@@ -1,5 +1,5 @@
 // The data folder's guard and the uninstall sweep over a file tree in memory: squatted folders,
-// foreign access lists, links where folders and files belong, failures, and the sweep past links.
+// foreign access lists, links and plants, failures and the next start, and where the sweep stops.
 #include "infra/data_folder_guard.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ class DataFolderGuardTest : public ::testing::Test {
   }
   void expectAgentFolders() {
     for (const std::string name : {"", "\\logs", "\\logs\\service", "\\logs\\ui", "\\outbox", "\\history"}) {
-      ASSERT_EQ(disk.kindAt(kData + name), EntryKind::directory) << name;
+      ASSERT_EQ(disk.kindAt(kData + name), kFolder) << name;
       EXPECT_EQ(disk.securityAt(kData + name)->owner, kSidAdministrators) << name;
       EXPECT_TRUE(sameAccessList(*disk.securityAt(kData + name), dataFolderSecurity(name == "\\logs\\ui"))) << name;
     }
