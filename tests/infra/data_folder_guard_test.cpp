@@ -43,7 +43,7 @@ class DataFolderGuardTest : public ::testing::Test {
   testing::InMemoryFolderSecurity disk;
 };
 
-TEST(DataFolderSecurity, UsersReadEverywhereAndModifyWhereTheyLog) {
+TEST(DataFolderSecurity, UsersModifyOnlyWhereTheyLogAndOnlyNameSurrogatesAreLinks) {
   const SecurityState folder = dataFolderSecurity(false);
   EXPECT_TRUE(folder.protectedList);
   EXPECT_EQ(folder.rules[2], (AccessRule{AccessRule::Type::allow, kSidUsers, 0x1200A9, 0x03}));
