@@ -1,8 +1,10 @@
 // The data folder's guard and the uninstall sweep over a file tree in memory: squatted folders,
-// foreign access lists, links where folders and files belong, and the sweep past links.
+// foreign access lists, links and plants, failures and the next start, and where the sweep stops.
 #include "infra/data_folder_guard.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include "infra/logger.h"
 #include "support/in_memory_folder_security.h"
@@ -10,353 +12,175 @@
 namespace ostrivel {
 namespace {
 
-using testing::InMemoryFolderSecurity;
-using testing::securityOwnedBy;
+using testing::FolderOp;
+using testing::ownedBy;
 
-const std::string kProgramData = "C:\\ProgramData";
 const std::string kData = "C:\\ProgramData\\Ostrivel";
 const std::string kUser = "S-1-5-21-7-7-7-1001";  // a standard user
-const std::vector<std::string> kFolders = {
-    kData, kData + "\\logs", kData + "\\logs\\service", kData + "\\logs\\ui", kData + "\\outbox", kData + "\\history"};
+constexpr EntryKind kFolder = EntryKind::directory, kFile = EntryKind::file, kLink = EntryKind::link;
 
-// ProgramData as Windows ships it: Users may create folders and files in it.
-SecurityState programDataSecurity() {
-  SecurityState state = securityOwnedBy(kSidSystem);
-  state.rules.push_back({AccessRule::Type::allow, kSidUsers, 0x00100116, kInheritToFilesAndFolders});
-  return state;
-}
-
-SecurityState squatted() {
-  SecurityState state = securityOwnedBy(kUser);
-  state.rules.push_back({AccessRule::Type::allow, "S-1-1-0", kAccessFull, kInheritToFilesAndFolders});
-  return state;
-}
-
-std::vector<std::string> messages(const GuardReport& report, std::uint32_t level) {
+// Every finding as "[level] text", in order.
+std::vector<std::string> findings(const GuardReport& report) {
   std::vector<std::string> out;
   for (const auto& finding : report.findings) {
-    if (finding.level == level) {
-      out.push_back(finding.message);
-    }
+    out.push_back(std::string(levelTag(finding.level)) + " " + finding.message);
   }
   return out;
 }
 
-void expectAgentFolders(const InMemoryFolderSecurity& disk) {
-  for (const auto& folder : kFolders) {
-    SCOPED_TRACE(folder);
-    ASSERT_EQ(disk.kindAt(folder), EntryKind::directory);
-    const auto security = disk.securityAt(folder);
-    ASSERT_TRUE(security);
-    EXPECT_EQ(security->owner, kSidAdministrators);
-    EXPECT_TRUE(sameAccessList(*security, dataFolderSecurity(folder == kData + "\\logs\\ui")));
-  }
-}
-
 class DataFolderGuardTest : public ::testing::Test {
  protected:
-  void SetUp() override { disk.addFolder(kProgramData, programDataSecurity()); }
   GuardReport secure(std::vector<std::string> trusted = {}, const std::string& tag = "[main] ") {
-    DataFolderGuard guard(disk, std::move(trusted), tag);
-    return guard.secure(kData);
+    return DataFolderGuard(disk, std::move(trusted), tag).secure(kData);
   }
-  InMemoryFolderSecurity disk;
+  void expectAgentFolders() {
+    for (const std::string name : {"", "\\logs", "\\logs\\service", "\\logs\\ui", "\\outbox", "\\history"}) {
+      ASSERT_EQ(disk.kindAt(kData + name), kFolder) << name;
+      EXPECT_EQ(disk.securityAt(kData + name)->owner, kSidAdministrators) << name;
+      EXPECT_TRUE(sameAccessList(*disk.securityAt(kData + name), dataFolderSecurity(name == "\\logs\\ui"))) << name;
+    }
+  }
+  testing::InMemoryFolderSecurity disk;
 };
 
-TEST(DataFolderSecurity, GivesUsersReadEverywhereAndModifyOnlyWhereTheyLog) {
+TEST(DataFolderSecurity, UsersModifyOnlyWhereTheyLogAndOnlyNameSurrogatesAreLinks) {
   const SecurityState folder = dataFolderSecurity(false);
-  EXPECT_EQ(folder.owner, kSidAdministrators);
   EXPECT_TRUE(folder.protectedList);
-  const std::vector<AccessRule> expected = {
-      {AccessRule::Type::allow, kSidSystem, 0x1F01FF, 0x03},
-      {AccessRule::Type::allow, kSidAdministrators, 0x1F01FF, 0x03},
-      {AccessRule::Type::allow, kSidUsers, 0x1200A9, 0x03},
-  };
-  EXPECT_EQ(folder.rules, expected);
+  EXPECT_EQ(folder.rules[2], (AccessRule{AccessRule::Type::allow, kSidUsers, 0x1200A9, 0x03}));
   EXPECT_EQ(dataFolderSecurity(true).rules[2].mask, 0x1301BFu);
-
-  // The order of the rules does not matter; protection, a missing list and any extra rule do.
-  SecurityState shuffled = folder;
+  // The order of the rules does not matter; a missing list (everyone may do everything) does.
+  SecurityState shuffled = folder, missing = folder;
   std::swap(shuffled.rules[0], shuffled.rules[2]);
+  missing.hasList = false;
   EXPECT_TRUE(sameAccessList(shuffled, folder));
-  SecurityState inherited = folder;
-  inherited.protectedList = false;
-  EXPECT_FALSE(sameAccessList(inherited, folder));
-  SecurityState nullList = folder;
-  nullList.hasList = false;
-  EXPECT_FALSE(sameAccessList(nullList, folder));
-  SecurityState denied = folder;
-  denied.rules.push_back({AccessRule::Type::deny, kSidUsers, 0x10000, 0});
-  EXPECT_FALSE(sameAccessList(denied, folder));
-  EXPECT_FALSE(sameAccessList(dataFolderSecurity(true), folder));
+  EXPECT_FALSE(sameAccessList(missing, folder));
+  // Symbolic links, junctions and Wine's tag 0 for a Unix link; not deduplicated or cloud files
+  // or app execution aliases.
+  const std::pair<std::uint32_t, bool> tags[] = {{0xA000000C, true},  {0xA0000003, true},  {0, true},
+                                                 {0x80000013, false}, {0x9000701A, false}, {0x8000001B, false}};
+  for (const auto& [tag, link] : tags) {
+    EXPECT_EQ(reparseTagIsLink(tag), link) << tag;
+  }
 }
 
-TEST(DataFolderSecurity, CountsOnlyNameSurrogateReparsePointsAsLinks) {
-  EXPECT_TRUE(reparseTagIsLink(0xA000000C));   // symbolic link
-  EXPECT_TRUE(reparseTagIsLink(0xA0000003));   // junction (mount point)
-  EXPECT_TRUE(reparseTagIsLink(0));            // what Wine reports for a Unix symbolic link
-  EXPECT_FALSE(reparseTagIsLink(0x80000013));  // deduplicated file
-  EXPECT_FALSE(reparseTagIsLink(0x9000701A));  // cloud file
-  EXPECT_FALSE(reparseTagIsLink(0x8000001B));  // app execution alias
-}
-
-TEST_F(DataFolderGuardTest, CreatesEveryFolderWithItsSecurityAndReportsNothing) {
-  const GuardReport report = secure();
-  EXPECT_TRUE(report.unsecured.empty());
-  EXPECT_TRUE(report.findings.empty());
-  expectAgentFolders(disk);
-  EXPECT_EQ(disk.heldCount(), 0);
-
-  // A second start finds everything as it left it.
-  const GuardReport again = secure();
-  EXPECT_TRUE(again.unsecured.empty());
-  EXPECT_TRUE(again.findings.empty());
-}
-
-TEST_F(DataFolderGuardTest, TakesBackASquattedFolderAndRemovesWhatTheSquatterPlanted) {
-  disk.addFolder(kData, squatted());
-  disk.addFolder(kData + "\\outbox", squatted());
-  disk.addFile(kData + "\\identity.json", kUser, R"({"environment":"prd","token":"osv_theirs"})");
-  disk.addFile(kData + "\\outbox\\events20260105000001.json", kUser, "{}");
-  disk.addFolder(kData + "\\outbox\\nested", squatted());
-  disk.addFile(kData + "\\outbox\\nested\\deep.json", kUser, "{}");
-  // Records the agent wrote before (SYSTEM's) stay; so do the users' own day logs.
-  disk.addFile(kData + "\\outbox\\days202601050000.json", kSidSystem, "{}");
-  disk.addFolder(kData + "\\logs\\ui", squatted());
-  disk.addFile(kData + "\\logs\\ui\\20260105.log", kUser, "a line");
-
-  const GuardReport report = secure({}, "[ui] ");  // as an elevated user verb runs it
-  EXPECT_TRUE(report.unsecured.empty());
-  EXPECT_EQ(messages(report, kLevelWarn),
-            (std::vector<std::string>{
-                "[ui] " + kData + " was owned by " + kUser + ", taken back",
-                "[ui] " + kData + "\\identity.json was put there by " + kUser + ", removed",
-                "[ui] " + kData + "\\logs was owned by " + kUser + ", taken back",
-                "[ui] " + kData + "\\logs\\ui was owned by " + kUser + ", taken back",
-                "[ui] " + kData + "\\outbox was owned by " + kUser + ", taken back",
-                "[ui] " + kData + "\\outbox\\events20260105000001.json was put there by " + kUser + ", removed",
-                "[ui] " + kData + "\\outbox\\nested was put there by " + kUser + ", removed",
-            }));
-  EXPECT_TRUE(messages(report, kLevelError).empty());
-  expectAgentFolders(disk);
-  EXPECT_FALSE(disk.kindAt(kData + "\\identity.json"));
-  EXPECT_EQ(disk.names(kData + "\\outbox"), std::vector<std::string>{"days202601050000.json"});
-  // The record kept no longer carries the squatter's "everyone" rule; it stays SYSTEM's.
-  const auto kept = disk.securityAt(kData + "\\outbox\\days202601050000.json");
-  EXPECT_EQ(kept->owner, kSidSystem);
-  EXPECT_TRUE(kept->protectedList);
-  EXPECT_EQ(kept->rules.size(), 3u);
-  EXPECT_EQ(kept->rules[2], (AccessRule{AccessRule::Type::allow, kSidUsers, kAccessReadExecute, 0}));
-  EXPECT_EQ(disk.names(kData + "\\logs\\ui"), std::vector<std::string>{"20260105.log"});
-  // A user's day log keeps its owner and gets the folder's rules: nothing propagated them to it.
-  const auto log = disk.securityAt(kData + "\\logs\\ui\\20260105.log");
-  EXPECT_EQ(log->owner, kUser);
-  ASSERT_EQ(log->rules.size(), 3u);
-  EXPECT_EQ(log->rules[2], (AccessRule{AccessRule::Type::allow, kSidUsers, kAccessModify, 0}));
-  EXPECT_EQ(disk.heldCount(), 0);
-}
-
-TEST_F(DataFolderGuardTest, ResetsAForeignAccessListButKeepsTheAgentsFiles) {
-  SecurityState loosened = dataFolderSecurity(false);
-  loosened.rules.push_back({AccessRule::Type::allow, kSidUsers, kAccessModify, kInheritToFilesAndFolders});
-  disk.addFolder(kData, dataFolderSecurity(false));
-  disk.addFolder(kData + "\\history", loosened);
+TEST_F(DataFolderGuardTest, TakesBackFoldersRemovesLinksAndPlantsAndKeepsTheAgentsFiles) {
+  const std::string admin = "S-1-5-21-7-7-7-500";  // the elevated account running it
   SecurityState unprotected = dataFolderSecurity(false);
   unprotected.protectedList = false;
-  disk.addFolder(kData + "\\logs", unprotected);
-  disk.addFile(kData + "\\history\\days202601050000.json", kSidAdministrators, "{}");
-  disk.addFile(kData + "\\identity.json", kSidSystem, "{}");
+  disk.add(kData, kFolder, ownedBy(kUser));
+  disk.add(kData + "\\identity.json", kFile, ownedBy(kUser));
+  disk.add(kData + "\\logs", kFolder, unprotected);
+  disk.add(kData + "\\logs\\service", kFolder, dataFolderSecurity(false));
+  disk.add(kData + "\\logs\\service\\20260105.log", kFile, ownedBy(kSidSystem));
+  disk.add(kData + "\\logs\\service\\20260106.log", kFile, ownedBy(kUser));
+  // A user's own day log stays, as do records the agent wrote.
+  disk.add(kData + "\\logs\\ui\\20260105.log", kFile, ownedBy(kUser));
+  disk.add(kData + "\\logs\\ui\\20260106.log", kLink, ownedBy(kUser));
+  disk.add(kData + "\\outbox", kLink, ownedBy(kUser));
+  disk.add(kData + "\\history", kFolder, ownedBy(kUser));
+  disk.add(kData + "\\history\\days202601050000.json", kFile, ownedBy(kSidSystem));
+  disk.add(kData + "\\history\\days202601050010.json", kFile, ownedBy(admin));
+  disk.add(kData + "\\history\\days202601050020.json", kFile, ownedBy(kUser));
+  disk.add(kData + "\\history\\nested\\deep.json", kFile, ownedBy(kUser));
 
-  const GuardReport report = secure();
-  EXPECT_TRUE(report.unsecured.empty());
-  EXPECT_EQ(messages(report, kLevelWarn),
-            (std::vector<std::string>{"[main] " + kData + "\\logs had another access list, taken back",
-                                      "[main] " + kData + "\\history had another access list, taken back"}));
-  expectAgentFolders(disk);
-  EXPECT_EQ(disk.contentAt(kData + "\\identity.json"), "{}");
-  EXPECT_EQ(disk.securityAt(kData + "\\identity.json")->rules.size(), 1u);  // its folder was fine
-  EXPECT_EQ(disk.names(kData + "\\history"), std::vector<std::string>{"days202601050000.json"});
-  EXPECT_EQ(disk.securityAt(kData + "\\history\\days202601050000.json")->rules.size(), 3u);
+  const std::string was = "[warn] [ui] " + kData;
+  EXPECT_EQ(findings(secure({admin}, "[ui] ")),
+            (std::vector<std::string>{
+                was + " was owned by " + kUser + ", taken back",
+                was + "\\identity.json was put there by " + kUser + ", removed",
+                was + "\\logs had another access list, taken back",
+                was + "\\logs\\service\\20260106.log was put there by " + kUser + ", removed",
+                was + "\\logs\\ui was owned by " + kUser + ", taken back",
+                was + "\\logs\\ui\\20260106.log was a link, removed without following it",
+                was + "\\outbox was a link, removed without following it",
+                was + "\\history was owned by " + kUser + ", taken back",
+                was + "\\history\\days202601050020.json was put there by " + kUser + ", removed",
+                was + "\\history\\nested was put there by " + kUser + ", removed",
+            }));
+  expectAgentFolders();
+  EXPECT_EQ(disk.names(kData), (std::vector<std::string>{"history", "logs", "outbox"}));
+  EXPECT_EQ(disk.names(kData + "\\history"),
+            (std::vector<std::string>{"days202601050000.json", "days202601050010.json"}));
+  // What stays keeps its owner, and gets the folder's rules, inherited by nothing, where anyone
+  // could write before.
+  const auto record = disk.securityAt(kData + "\\history\\days202601050000.json");
+  EXPECT_EQ(record->owner, kSidSystem);
+  EXPECT_TRUE(record->protectedList);
+  EXPECT_EQ(record->rules.back(), (AccessRule{AccessRule::Type::allow, kSidUsers, kAccessReadExecute, 0}));
+  EXPECT_EQ(disk.securityAt(kData + "\\logs\\ui\\20260105.log")->rules.back(),
+            (AccessRule{AccessRule::Type::allow, kSidUsers, kAccessModify, 0}));
+  EXPECT_EQ(disk.securityAt(kData + "\\logs\\service\\20260105.log")->rules, ownedBy(kSidSystem).rules);
+  EXPECT_TRUE(secure({admin}).findings.empty());
 }
 
-TEST_F(DataFolderGuardTest, TrustsTheElevatedAccountRunningIt) {
-  const std::string admin = "S-1-5-21-7-7-7-500";
-  disk.addFolder(kData, dataFolderSecurity(false));
-  disk.addFile(kData + "\\identity.json", admin, "{}");
-  const GuardReport report = secure({admin});
-  EXPECT_TRUE(report.findings.empty());
-  EXPECT_EQ(disk.contentAt(kData + "\\identity.json"), "{}");
-}
-
-TEST_F(DataFolderGuardTest, RemovesAJunctionInPlaceOfTheOutboxWithoutTouchingItsTarget) {
-  const std::string system32 = "C:\\Windows\\System32";
-  disk.addFolder(system32, securityOwnedBy("S-1-5-80-956008885"));
-  disk.addFile(system32 + "\\drivers.json", kSidSystem, "system");
-  disk.addFolder(kData, dataFolderSecurity(false));
-  disk.addLink(kData + "\\outbox", system32);
-
-  const GuardReport report = secure();
-  EXPECT_TRUE(report.unsecured.empty());
-  EXPECT_EQ(messages(report, kLevelWarn),
-            std::vector<std::string>{"[main] " + kData + "\\outbox was a link, removed without following it"});
-  expectAgentFolders(disk);
-  EXPECT_TRUE(disk.names(kData + "\\outbox").empty());
-  // Neither taken over nor emptied.
-  EXPECT_EQ(disk.securityAt(system32)->owner, "S-1-5-80-956008885");
-  EXPECT_EQ(disk.contentAt(system32 + "\\drivers.json"), "system");
-}
-
-TEST_F(DataFolderGuardTest, RemovesLinksInsideTheFoldersAsLinks) {
-  const std::string secrets = "C:\\Users\\other\\AppData";
-  disk.addFolder(secrets, securityOwnedBy("S-1-5-21-7-7-7-1002"));
-  disk.addFile(secrets + "\\keys.json", "S-1-5-21-7-7-7-1002", "secret");
-  disk.addFile("C:\\Windows\\win.ini", kSidSystem, "ini");
-  disk.addFolder(kData, dataFolderSecurity(false));
-  disk.addFolder(kData + "\\history", dataFolderSecurity(false));
-  disk.addFile(kData + "\\history\\days202601050000.json", kSidSystem, "{}");
-  disk.addLink(kData + "\\history\\days202601050010.json", secrets + "\\keys.json");
-  disk.addLink(kData + "\\history\\old", secrets);
-  disk.addHardLink(kData + "\\history\\days202601050020.json", "C:\\Windows\\win.ini");
-  disk.addLink(kData + "\\identity.json", secrets + "\\keys.json");
-  disk.addFolder(kData + "\\logs", dataFolderSecurity(false));
-  disk.addFolder(kData + "\\logs\\ui", dataFolderSecurity(true));
-  disk.addLink(kData + "\\logs\\ui\\20260105.log", "C:\\Windows\\win.ini");
-
-  const GuardReport report = secure();
-  EXPECT_TRUE(report.unsecured.empty());
-  EXPECT_EQ(messages(report, kLevelWarn).size(), 5u);
-  for (const auto& message : messages(report, kLevelWarn)) {
-    EXPECT_NE(message.find(" was a link, removed without following it"), std::string::npos) << message;
-  }
-  EXPECT_EQ(disk.names(kData + "\\history"), std::vector<std::string>{"days202601050000.json"});
-  EXPECT_FALSE(disk.kindAt(kData + "\\identity.json"));
-  EXPECT_TRUE(disk.names(kData + "\\logs\\ui").empty());
-  EXPECT_EQ(disk.contentAt(secrets + "\\keys.json"), "secret");
-  EXPECT_EQ(disk.kindAt("C:\\Windows\\win.ini"), EntryKind::file);  // its second name is gone
-  EXPECT_EQ(disk.contentAt("C:\\Windows\\win.ini"), "ini");
-}
-
-TEST_F(DataFolderGuardTest, ReplacesTheDataFolderItselfWhenItIsALinkOrAFile) {
-  disk.addFolder("C:\\Windows", securityOwnedBy(kSidSystem));
-  disk.addLink(kData, "C:\\Windows");
+TEST_F(DataFolderGuardTest, ReportsWhatItCouldNotDoGoesOnAndTheNextStartsMendIt) {
+  disk.add(kData, kFolder, ownedBy(kUser));
+  disk.add(kData + "\\identity.json", kFile, ownedBy(kUser));
+  disk.add(kData + "\\logs\\service", kFolder, dataFolderSecurity(false));
+  disk.add(kData + "\\outbox", kLink, ownedBy(kUser));
+  const std::set<std::pair<FolderOp, std::string>> failing = {
+      {FolderOp::secure, kData},
+      {FolderOp::security, kData + "\\identity.json"},  // no proof of a plant: kept
+      {FolderOp::list, kData + "\\logs\\service"},      // another handle shares no reading
+      {FolderOp::createDirectory, kData + "\\logs\\ui"},
+      {FolderOp::remove, kData + "\\outbox"},
+      {FolderOp::open, kData + "\\history"},
+  };
+  disk.fault = [&](FolderOp op, const std::string& path) { return failing.count({op, path}) > 0; };
   GuardReport report = secure();
-  EXPECT_EQ(messages(report, kLevelWarn),
-            std::vector<std::string>{"[main] " + kData + " was a link, removed without following it"});
-  expectAgentFolders(disk);
-  EXPECT_TRUE(disk.names("C:\\Windows").empty());
-  EXPECT_EQ(disk.securityAt("C:\\Windows")->owner, kSidSystem);
+  const std::string error = "[error] [main] " + kData;
+  EXPECT_EQ(findings(report), (std::vector<std::string>{
+                                  "[warn] [main] " + kData + " was owned by " + kUser + ", taken back",
+                                  error + " could not be taken back",
+                                  error + "\\logs\\service could not be looked into",
+                                  error + "\\logs\\ui could not be created",
+                                  "[warn] [main] " + kData + "\\outbox was a link, removed without following it",
+                                  error + "\\outbox could not be removed",
+                                  error + "\\history could not be opened",
+                              }));
+  // Where the agent must not write until a later start secures it.
+  EXPECT_EQ(report.unsecured, (std::vector<std::string>{kData, kData + "\\logs\\service", kData + "\\logs\\ui",
+                                                        kData + "\\outbox", kData + "\\history"}));
+  EXPECT_EQ(disk.kindAt(kData + "\\identity.json"), EntryKind::file);
 
-  InMemoryFolderSecurity other;
-  other.addFolder(kProgramData, programDataSecurity());
-  other.addFile(kData + "\\outbox", kUser, "not a folder");
-  DataFolderGuard guard(other, {}, "[main] ");
-  report = guard.secure(kData);
-  EXPECT_EQ(messages(report, kLevelWarn),
-            (std::vector<std::string>{"[main] " + kData + " was owned by " + kUser + ", taken back",
-                                      "[main] " + kData + "\\outbox was a file where a folder belongs, removed"}));
-  EXPECT_EQ(other.kindAt(kData + "\\outbox"), EntryKind::directory);
-}
-
-TEST_F(DataFolderGuardTest, LooksAgainAtAFolderItsOwnerTurnedIntoALinkWhileItWasTakenBack) {
-  disk.addFolder("C:\\Users\\other", securityOwnedBy("S-1-5-21-7-7-7-1002"));
-  disk.addFile("C:\\Users\\other\\notes.json", "S-1-5-21-7-7-7-1002", "notes");
-  disk.addFolder(kData, dataFolderSecurity(false));
-  disk.addFolder(kData + "\\history", squatted());
-  bool turned = false;
-  disk.setFault([&](testing::FolderOp op, const std::string& path) {
-    if (op == testing::FolderOp::secure && path == kData + "\\history" && !turned) {
-      turned = true;
-      disk.addLink(path, "C:\\Users\\other");  // the squatter's junction, a moment too late
+  // Its owner turns a folder into a junction a moment too late: it is looked at again.
+  disk.add(kData + "\\history", kFolder, ownedBy(kUser));
+  disk.fault = [&](FolderOp op, const std::string& path) {
+    if (op == FolderOp::secure && path == kData + "\\history" && disk.kindAt(path) == EntryKind::directory) {
+      disk.add(path, kLink, ownedBy(kUser));
     }
     return false;
-  });
-  const GuardReport report = secure();
+  };
+  report = secure();
   EXPECT_EQ(report.unsecured, std::vector<std::string>{kData + "\\history"});
-  EXPECT_EQ(messages(report, kLevelWarn).back(),
-            "[main] " + kData + "\\history became a link while it was taken back, removed without following it");
+  EXPECT_EQ(findings(report).back(), error + "\\history is left to the next start");
   EXPECT_FALSE(disk.kindAt(kData + "\\history"));
-  EXPECT_EQ(disk.contentAt("C:\\Users\\other\\notes.json"), "notes");  // not judged, not removed
 
-  // The next start makes it anew.
-  disk.setFault(nullptr);
-  EXPECT_TRUE(secure().unsecured.empty());
-  expectAgentFolders(disk);
+  disk.fault = nullptr;
+  EXPECT_TRUE(secure().findings.empty());
+  expectAgentFolders();
 }
 
-TEST_F(DataFolderGuardTest, ReportsWhatItCouldNotDoAndGoesOnWithTheRest) {
-  disk.addFolder(kData, squatted());
-  disk.addLink(kData + "\\history", "C:\\Windows");
-  disk.addFolder("C:\\Windows", securityOwnedBy(kSidSystem));
-  disk.addFile(kData + "\\identity.json", kUser, "{}");
-  disk.setFault([&](testing::FolderOp op, const std::string& path) {
-    return (op == testing::FolderOp::secure && path == kData) ||
-           (op == testing::FolderOp::remove && path == kData + "\\history") ||
-           (op == testing::FolderOp::security && path == kData + "\\identity.json") ||
-           (op == testing::FolderOp::createDirectory && path == kData + "\\logs") ||
-           (op == testing::FolderOp::list && path == kData + "\\outbox");  // another handle shares no reading
-  });
-  const GuardReport report = secure();
-  EXPECT_EQ(messages(report, kLevelError),
-            (std::vector<std::string>{"[main] " + kData + " could not be taken back",
-                                      "[main] " + kData + "\\logs could not be created",
-                                      "[main] " + kData + "\\outbox could not be looked into",
-                                      "[main] " + kData + "\\history could not be removed"}));
-  // What the agent must not write into until a later run secures it.
-  EXPECT_EQ(report.unsecured,
-            (std::vector<std::string>{kData, kData + "\\logs", kData + "\\outbox", kData + "\\history"}));
-  // An owner that cannot be read is no proof of a plant; the outbox was still made.
-  EXPECT_EQ(disk.contentAt(kData + "\\identity.json"), "{}");
-  EXPECT_EQ(disk.kindAt(kData + "\\outbox"), EntryKind::directory);
-  EXPECT_EQ(disk.kindAt(kData + "\\history"), EntryKind::link);
-  EXPECT_EQ(disk.heldCount(), 0);
-}
-
-TEST(SweepTree, RemovesEverythingAndLinksAsLinksNeverWhatTheyName) {
-  InMemoryFolderSecurity disk;
-  disk.addFolder("C:\\Windows\\System32", securityOwnedBy(kSidSystem));
-  disk.addFile("C:\\Windows\\System32\\kernel32.dll", kSidSystem, "code");
-  disk.addFile("C:\\Windows\\win.ini", kSidSystem, "ini");
-  disk.addFolder(kData + "\\logs\\ui", dataFolderSecurity(true));
-  disk.addFile(kData + "\\logs\\ui\\20260105.log", kUser, "line");
-  disk.addLink(kData + "\\logs\\ui\\trap", "C:\\Windows\\System32");
-  disk.addLink(kData + "\\logs\\ui\\20260106.log", "C:\\Windows\\win.ini");
-  disk.addHardLink(kData + "\\logs\\ui\\20260107.log", "C:\\Windows\\win.ini");
-  disk.addFile(kData + "\\identity.json", kSidSystem, "{}");
-  disk.addFolder(kData + "\\outbox", dataFolderSecurity(false));
-
-  sweepTree(disk, kData);
-  EXPECT_FALSE(disk.kindAt(kData));
-  EXPECT_EQ(disk.names("C:\\Windows\\System32"), std::vector<std::string>{"kernel32.dll"});
-  EXPECT_EQ(disk.contentAt("C:\\Windows\\win.ini"), "ini");
-  EXPECT_EQ(disk.heldCount(), 0);
-
-  // The data folder itself a link: only the link goes.
-  disk.addLink(kData, "C:\\Windows\\System32");
-  sweepTree(disk, kData);
-  EXPECT_FALSE(disk.kindAt(kData));
-  EXPECT_EQ(disk.names("C:\\Windows\\System32"), std::vector<std::string>{"kernel32.dll"});
-
-  // Nothing there at all: nothing happens.
-  sweepTree(disk, kData);
-}
-
-TEST(SweepTree, LeavesWhatCannotBeRemovedAndStopsFarBelowTheAgentsFolders) {
-  InMemoryFolderSecurity disk;
-  disk.addFile(kData + "\\logs\\service\\20260105.log", kSidSystem, "held open");
-  disk.addFile(kData + "\\outbox\\days202601050000.json", kSidSystem, "{}");
-  std::string deep = kData + "\\logs\\ui";
-  for (int level = 0; level < 40; ++level) {
+TEST(SweepTree, LeavesWhatItCannotRemoveAndWhatLiesFarBelowTheAgentsFolders) {
+  testing::InMemoryFolderSecurity disk;
+  disk.add(kData + "\\logs\\service\\20260105.log", kFile, ownedBy(kSidSystem));
+  disk.add(kData + "\\outbox\\days202601050000.json", kFile, ownedBy(kSidSystem));
+  // The limit falls between these two, far deeper than the agent's folders go.
+  std::string deep = kData;
+  for (int level = 0; level < 31; ++level) {
     deep += "\\d";
   }
-  disk.addFile(deep + "\\bottom.log", kUser, "");
-  disk.setFault([](testing::FolderOp op, const std::string& path) {
-    return op == testing::FolderOp::remove && path.find("20260105.log") != std::string::npos;
-  });
+  disk.add(deep + "\\edge.log", kFile, ownedBy(kUser));
+  disk.add(deep + "\\d\\bottom.log", kFile, ownedBy(kUser));
+  disk.fault = [](FolderOp op, const std::string& path) {  // a day log held open by someone
+    return op == FolderOp::remove && path.find("service\\") != std::string::npos;
+  };
   sweepTree(disk, kData);
-  EXPECT_EQ(disk.kindAt(kData + "\\logs\\service\\20260105.log"), EntryKind::file);
-  EXPECT_FALSE(disk.kindAt(kData + "\\outbox"));
-  EXPECT_EQ(disk.kindAt(deep + "\\bottom.log"), EntryKind::file);
-  EXPECT_EQ(disk.heldCount(), 0);
+  EXPECT_EQ(disk.names(kData), (std::vector<std::string>{"d", "logs"}));
+  EXPECT_EQ(disk.names(kData + "\\logs"), std::vector<std::string>{"service"});
+  EXPECT_EQ(disk.names(kData + "\\logs\\service"), std::vector<std::string>{"20260105.log"});
+  EXPECT_FALSE(disk.kindAt(deep + "\\edge.log"));
+  EXPECT_EQ(disk.kindAt(deep + "\\d\\bottom.log"), EntryKind::file);
 }
 
 }  // namespace

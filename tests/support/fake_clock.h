@@ -19,18 +19,15 @@ class FakeClock : public Clock {
 
   std::int64_t nowMs() const override { return now; }
   std::string utcStamp() const override { return formatUtcStamp(utcOrEpoch(secondsOf(now))); }
-  std::string localStamp() const override {
-    const std::int32_t minutes = offset;
-    return formatLocalStamp(localTime(minutes), minutes);
-  }
+  std::string localStamp() const override { return formatLocalStamp(localTime(), offset); }
   std::int32_t utcOffsetMinutes() const override { return offset; }
-  std::string localDayKey() const override { return formatDayKey(localTime(offset)); }
+  std::string localDayKey() const override { return formatDayKey(localTime()); }
 
  private:
-  std::tm localTime(std::int32_t minutes) const { return utcOrEpoch(secondsOf(now + minutes * 60000LL)); }
+  std::tm localTime() const { return utcOrEpoch(secondsOf(now + offset * 60000LL)); }
 
   std::atomic<std::int64_t> now;
-  std::atomic<std::int32_t> offset;
+  const std::int32_t offset;
 };
 
 }  // namespace ostrivel::testing

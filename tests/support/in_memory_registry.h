@@ -1,10 +1,10 @@
 // A registry held in memory, with the same key semantics as the Windows one.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 
 #include "infra/registry.h"
@@ -14,13 +14,22 @@ namespace ostrivel::testing {
 class InMemoryRegistry : public Registry {
  public:
   // Direct access for seeding and checking, bypassing the scope checks.
-  void seed(const std::string& scope, const std::string& name, const std::string& value);
+  void seed(const std::string& scope, const std::string& name, const std::string& value) {
+    std::lock_guard lock(mutex);
+    keys[scope][name] = value;
+  }
   std::optional<std::string> peek(const std::string& scope, const std::string& name) const;
-  std::map<std::string, std::string> values(const std::string& scope) const;
-  bool keyExists(const std::string& scope) const;
+  std::map<std::string, std::string> values(const std::string& scope) const {
+    std::lock_guard lock(mutex);
+    return keys.count(scope) ? keys.at(scope) : std::map<std::string, std::string>{};
+  }
+  bool keyExists(const std::string& scope) const {
+    std::lock_guard lock(mutex);
+    return keys.count(scope) > 0;
+  }
 
   // How many times the store itself (the virtual operations) was reached.
-  int storeCalls() const;
+  int storeCalls() const { return calls; }
 
  protected:
   bool ensureKey(const std::string& scope) override;
@@ -30,9 +39,8 @@ class InMemoryRegistry : public Registry {
 
  private:
   mutable std::mutex mutex;
-  std::set<std::string> keys;
-  std::map<std::string, std::map<std::string, std::string>> store;
-  int calls = 0;
+  std::map<std::string, std::map<std::string, std::string>> keys;  // scope -> name -> value
+  std::atomic<int> calls = 0;
 };
 
 }  // namespace ostrivel::testing

@@ -1,6 +1,7 @@
 // A logger that keeps every line, so tests can check texts, levels and stamps.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -21,10 +22,8 @@ struct LoggedLine {
 class RecordingLogger : public Logger {
  public:
   void log(std::uint32_t level, const std::string& message, const std::string& stamp) override {
-    {
-      std::lock_guard lock(mutex);
-      recorded.push_back({level, message, stamp});
-    }
+    std::lock_guard lock(mutex);
+    recorded.push_back({level, message, stamp});
     logged.notify_all();
   }
 
@@ -32,7 +31,7 @@ class RecordingLogger : public Logger {
   // hanging the test run.
   bool waitFor(const std::string& text, std::size_t times = 1) const {
     std::unique_lock lock(mutex);
-    return logged.wait_for(lock, std::chrono::seconds(20), [&] { return countLocked(text) >= times; });
+    return logged.wait_for(lock, std::chrono::seconds(20), [&] { return countIn(recorded, text) >= times; });
   }
 
   std::vector<LoggedLine> lines() const {
@@ -41,19 +40,15 @@ class RecordingLogger : public Logger {
   }
 
   std::vector<std::string> messages() const {
-    std::lock_guard lock(mutex);
     std::vector<std::string> out;
-    for (const auto& line : recorded) {
+    for (const auto& line : lines()) {
       out.push_back(line.message);
     }
     return out;
   }
 
   // How many lines contain the text.
-  std::size_t count(const std::string& text) const {
-    std::lock_guard lock(mutex);
-    return countLocked(text);
-  }
+  std::size_t count(const std::string& text) const { return countIn(lines(), text); }
 
   bool contains(const std::string& text) const { return count(text) > 0; }
 
@@ -63,12 +58,9 @@ class RecordingLogger : public Logger {
   }
 
  private:
-  std::size_t countLocked(const std::string& text) const {
-    std::size_t n = 0;
-    for (const auto& line : recorded) {
-      n += line.message.find(text) != std::string::npos ? 1 : 0;
-    }
-    return n;
+  static std::size_t countIn(const std::vector<LoggedLine>& lines, const std::string& text) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const LoggedLine& line) { return line.message.find(text) != std::string::npos; });
   }
 
   mutable std::mutex mutex;

@@ -1,8 +1,7 @@
 // The legacy credential moves from the real registry into a real identity.json under Wine.
-#include "enrolment/identity_store.h"
-
 #include <gtest/gtest.h>
 
+#include "enrolment/identity_store.h"
 #include "infra/product.h"
 #include "infra/windows/file_system_windows.h"
 #include "infra/windows/registry_windows.h"
@@ -15,29 +14,20 @@ namespace {
 TEST(IdentityStoreWindows, MovesASecureLegacyCredentialIntoTheFile) {
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, std::string(kServiceKeyPath).c_str());
   testing::TempDirectory dir;
-  const std::string dataDir = dir.string() + "\\Ostrivel";
   FileSystemWindows files;
   RegistryWindows registry;
-  ASSERT_TRUE(registry.set("parameters", "Token", "not a token"));
-  ASSERT_TRUE(registry.set("parameters", "AgentState", "ok"));
   ASSERT_TRUE(registry.set("secure", "Token", "osv_Legacy-1"));
   ASSERT_TRUE(registry.set("secure", "AgentId", "a-9"));
   ASSERT_TRUE(registry.set("secure", "AgentName", "DESK-7"));
-
-  IdentityStore store(files, registry, dataDir);
+  const std::string data = dir.string() + "\\Ostrivel";  // not made yet
+  IdentityStore store(files, registry, data);
   EXPECT_EQ(store.loadIdentity(), (Identity{"a-9", "DESK-7", "osv_Legacy-1"}));
-  EXPECT_EQ(files.read(dataDir + "\\identity.json"),
-            "{\n\t\"environment\": \"prd\",\n\t\"id\": \"a-9\",\n\t\"name\": \"DESK-7\",\n\t\"token\": \"osv_Legacy-1\"\n}");
-  for (const char* scope : {"parameters", "secure"}) {
-    for (const char* name : {"Token", "AgentId", "AgentName"}) {
-      EXPECT_EQ(registry.get(scope, name), std::nullopt) << scope << " " << name;
-    }
+  EXPECT_EQ(
+      files.read(data + "\\identity.json"),
+      "{\n\t\"environment\": \"prd\",\n\t\"id\": \"a-9\",\n\t\"name\": \"DESK-7\",\n\t\"token\": \"osv_Legacy-1\"\n}");
+  for (const char* name : {"Token", "AgentId", "AgentName"}) {
+    EXPECT_EQ(registry.get("secure", name), std::nullopt) << name;
   }
-  EXPECT_EQ(registry.get("parameters", "AgentState"), "ok");
-
-  store.clearIdentity();
-  EXPECT_EQ(files.read(dataDir + "\\identity.json"), std::nullopt);
-  EXPECT_EQ(store.loadIdentity(), std::nullopt);
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, std::string(kServiceKeyPath).c_str());
 }
 

@@ -1,111 +1,154 @@
-// FileSystemWindows against Wine's file system: reads, listings, replacing moves, the watch.
+// FileSystemWindows under Wine: only whole files, whatever writes, reads or dies at the same
+// moment, and no way through a link that infra_windows_test.sh planted below a data folder.
 #include "infra/windows/file_system_windows.h"
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <mutex>
 
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "infra/windows/scoped_handle.h"
+#include "infra/windows/text_windows.h"
 #include "support/temp_directory.h"
 
 namespace ostrivel {
 namespace {
 
-namespace fs = std::filesystem;
+// Different lengths and bytes: a truncated, mixed or zero-filled file matches neither.
+const std::string kContents[] = {std::string(3 * 1024 * 1024 + 17, 'a'), std::string(2 * 1024 * 1024 + 5, 'b')};
+bool whole(const std::optional<std::string>& content) { return content == kContents[0] || content == kContents[1]; }
 
-void writeFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-TEST(FileSystemWindows, ReadsListsMovesAndRemoves) {
+// Two writers sharing a temporary name would write into one file, and a reader would catch a
+// mix of both. A replacing rename can be refused while the target is held open: that write
+// fails cleanly, never half.
+TEST(FileSystemWindows, ConcurrentWritersAndAReaderOnlyEverSeeWholeFiles) {
   testing::TempDirectory dir;
+  const std::string path = dir.string() + "\\days202601051210.json";
   FileSystemWindows files;
-  const std::string root = dir.string();
-
-  EXPECT_EQ(files.read(root + "\\missing.json"), std::nullopt);
-  writeFile(dir.path() / "empty.json", "");
-  EXPECT_EQ(files.read(root + "\\empty.json"), "");
-
-  ASSERT_TRUE(files.writeAtomic(root + "\\days1.json", std::string("a\0b\r\n", 5)));
-  EXPECT_EQ(files.read(root + "\\days1.json"), std::string("a\0b\r\n", 5));
-  writeFile(dir.path() / "days1.json.7.tmp", "partial");
-  fs::create_directory(dir.path() / "sub.json");
-
-  auto names = files.list(root);
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"days1.json", "empty.json"}));
-  EXPECT_TRUE(files.list(root + "\\nowhere").empty());
-  // The temporary files list leaves out, with their write times in Unix milliseconds.
-  fs::create_directory(dir.path() / "folder.1.tmp");
-  const auto temporary = files.listTemporary(root);
-  ASSERT_EQ(temporary.size(), 1u);
-  EXPECT_EQ(temporary[0].name, "days1.json.7.tmp");
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  EXPECT_LT(std::abs(std::chrono::duration_cast<std::chrono::milliseconds>(now).count() - temporary[0].writtenAtMs),
-            60'000);
-
-  ASSERT_TRUE(files.ensureDirectory(root + "\\history\\deep"));
-  ASSERT_TRUE(files.writeAtomic(root + "\\history\\deep\\days1.json", "old"));
-  EXPECT_TRUE(files.move(root + "\\days1.json", root + "\\history\\deep\\days1.json"));
-  EXPECT_EQ(files.read(root + "\\history\\deep\\days1.json"), std::string("a\0b\r\n", 5));
-
-  EXPECT_TRUE(files.remove(root + "\\empty.json"));
-  EXPECT_FALSE(files.remove(root + "\\empty.json"));
-}
-
-TEST(FileSystemWindows, EnsureDirectoryCreatesParentsAndRefusesAFileInTheWay) {
-  testing::TempDirectory dir;
-  FileSystemWindows files;
-  const std::string root = dir.string();
-  EXPECT_TRUE(files.ensureDirectory(root + "\\data\\outbox\\"));
-  EXPECT_TRUE(fs::is_directory(dir.path() / "data" / "outbox"));
-  EXPECT_TRUE(files.ensureDirectory(root + "\\data\\outbox"));
-  writeFile(dir.path() / "data" / "history", "not a folder");
-  EXPECT_FALSE(files.ensureDirectory(root + "\\data\\history"));
-  EXPECT_FALSE(files.ensureDirectory(root + "\\data\\history\\deep"));
-}
-
-TEST(FileSystemWindows, WatchCallsBackOnChangesAndStopsPromptly) {
-  testing::TempDirectory dir;
-  const std::string watched = dir.string() + "\\outbox";
-  FileSystemWindows files;
-  std::mutex mutex;
-  std::condition_variable changed;
-  int calls = 0;
-  files.watch(watched, [&] {
-    std::lock_guard lock(mutex);
-    ++calls;
-    changed.notify_all();
-  });
-  ASSERT_TRUE(fs::is_directory(dir.path() / "outbox"));
-
-  auto expectCallAfter = [&](const char* what, auto change) {
-    int before = 0;
-    {
-      std::lock_guard lock(mutex);
-      before = calls;
+  std::atomic<int> written[2] = {0, 0}, reads = 0, partial = 0;
+  {
+    std::jthread reader([&](std::stop_token stop) {
+      while (!stop.stop_requested()) {
+        if (const auto content = files.read(path)) {
+          ++reads;
+          partial += whole(content) ? 0 : 1;
+        }
+      }
+    });
+    std::jthread writers[2];
+    for (int w = 0; w < 2; ++w) {
+      writers[w] = std::jthread([&, w] {
+        for (int i = 0; i < 20; ++i) {
+          written[w] += files.writeAtomic(path, kContents[w]) ? 1 : 0;
+        }
+      });
     }
-    change();
-    std::unique_lock lock(mutex);
-    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(3), [&] { return calls > before; })) << what;
-  };
-  // A change may be reported by more than one notification; let earlier ones drain first.
-  auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
-  expectCallAfter("create", [&] { writeFile(dir.path() / "outbox" / "a.json", "1"); });
-  settle();
-  expectCallAfter("rename", [&] { fs::rename(dir.path() / "outbox" / "a.json", dir.path() / "outbox" / "b.json"); });
-  settle();
-  expectCallAfter("write", [&] { std::ofstream(dir.path() / "outbox" / "b.json", std::ios::app) << "more"; });
-  settle();
-  expectCallAfter("delete", [&] { fs::remove(dir.path() / "outbox" / "b.json"); });
+  }
+  EXPECT_GT(written[0], 0);
+  EXPECT_GT(written[1], 0);
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(partial, 0);
+  EXPECT_TRUE(whole(files.read(path)));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no temporary file left
 
-  const auto start = std::chrono::steady_clock::now();
-  files.unwatch();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // The uploader reading the partial record when the final one replaces it: the write waits for
+  // the reader instead of losing the record.
+  KernelHandle held(CreateFileW(toWide(path, CP_ACP).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held);
+  std::jthread letGo([&] {
+    Sleep(200);
+    held.reset();
+  });
+  EXPECT_TRUE(files.writeAtomic(path, "final"));
+  EXPECT_EQ(files.read(path), "final");
+}
+
+// Run as a child of the test below (OSTRIVEL_WRITER set): replaces one file until it is killed.
+TEST(FileSystemWindows, Writer) {
+  const char* target = std::getenv("OSTRIVEL_WRITER");
+  if (target == nullptr) {
+    GTEST_SKIP() << "the killed writer of AWriterKilledAtAnyMomentNeverLeavesAPartialFile";
+  }
+  FileSystemWindows files;
+  // Told only once the contents are built, so the killer's moments fall among the writes.
+  SetEvent(KernelHandle(OpenEventA(EVENT_MODIFY_STATE, FALSE, "ostrivel-writer-ready")).get());
+  for (unsigned n = 0; files.writeAtomic(target, kContents[n % 2]); ++n) {
+  }
+}
+
+// A power cut is beyond a test, but a process killed mid-write is not: the file holds the old or
+// the new content, whole, after every kill.
+TEST(FileSystemWindows, AWriterKilledAtAnyMomentNeverLeavesAPartialFile) {
+  testing::TempDirectory dir;
+  const std::string target = dir.string() + "\\days202601051210.json";
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --gtest_filter=FileSystemWindows.Writer";
+  SetEnvironmentVariableA("OSTRIVEL_WRITER", target.c_str());
+  KernelHandle ready(CreateEventA(nullptr, FALSE, FALSE, "ostrivel-writer-ready"));
+  FileSystemWindows files;
+  int found = 0;
+  for (int kill = 0; kill < 100; ++kill) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;  // its output would only drown the test's
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    KernelHandle process(info.hProcess), thread(info.hThread);
+    ASSERT_EQ(WaitForSingleObject(ready.get(), 20000), WAIT_OBJECT_0) << "the writer never started";
+    Sleep(kill % 40);  // moments spread over a few writes
+    TerminateProcess(process.get(), 9);
+    ASSERT_EQ(WaitForSingleObject(process.get(), 20000), WAIT_OBJECT_0);
+    if (const auto content = files.read(target)) {  // none when killed before its first rename
+      ++found;
+      ASSERT_TRUE(whole(content)) << "kill " << kill << " left " << content->size() << " bytes";
+    }
+  }
+  SetEnvironmentVariableA("OSTRIVEL_WRITER", nullptr);
+  EXPECT_GT(found, 50);
+}
+
+// infra_windows_test.sh prepared OSTRIVEL_TEST_LINKS: data\ (outbox a link to ..\elsewhere,
+// history real, logs real with 20260105.log a second name and 20260106.log a link of
+// elsewhere's record), elsewhere\ (that record), linked-data (a link to data).
+TEST(FileSystemWindows, NeverGoesThroughALinkBelowTheDataFolder) {
+  const char* base = std::getenv("OSTRIVEL_TEST_LINKS");
+  if (base == nullptr) {
+    GTEST_SKIP() << "run through infra_windows_test.sh";
+  }
+  const std::string data = std::string(base) + "\\data", outbox = data + "\\outbox", history = data + "\\history";
+  FileSystemWindows files(data);
+  EXPECT_FALSE(files.ensureDirectory(outbox + "\\deeper"));
+  EXPECT_FALSE(files.writeAtomic(outbox + "\\events20260105000001.json", "{}"));
+  EXPECT_TRUE(files.list(outbox).empty());
+  EXPECT_EQ(files.read(outbox + "\\days202601050000.json"), std::nullopt);
+  EXPECT_FALSE(files.remove(outbox + "\\days202601050000.json"));
+  ASSERT_TRUE(files.writeAtomic(history + "\\days202601050010.json", "{}"));
+  EXPECT_FALSE(files.move(history + "\\days202601050010.json", outbox + "\\days202601050010.json"));
+  EXPECT_FALSE(files.move(outbox + "\\days202601050000.json", history + "\\days202601050000.json"));
+  // Nor by another spelling of the data folder, or by way of its parent.
+  std::string shouted = outbox + "\\events20260105000002.json";
+  CharUpperA(shouted.data());
+  EXPECT_FALSE(files.writeAtomic(shouted, "{}"));
+  EXPECT_FALSE(files.writeAtomic(history + "\\..\\outbox\\events20260105000003.json", "{}"));
+  // Appends go only to a file of one name in a real folder.
+  EXPECT_FALSE(files.append(data + "\\logs\\20260105.log", "line\r\n"));
+  EXPECT_FALSE(files.append(data + "\\logs\\20260106.log", "line\r\n"));
+  ASSERT_TRUE(files.append(data + "\\logs\\20260107.log", "one\r\n"));
+  EXPECT_EQ(files.read(data + "\\logs\\20260107.log"), "one\r\n");
+
+  // A data folder that is itself a link is refused as a whole.
+  FileSystemWindows linked(std::string(base) + "\\linked-data");
+  EXPECT_FALSE(linked.writeAtomic(std::string(base) + "\\linked-data\\identity.json", "{}"));
+  EXPECT_EQ(linked.read(std::string(base) + "\\linked-data\\history\\days202601050010.json"), std::nullopt);
+  // Outside a data folder only the last name is never followed.
+  FileSystemWindows anywhere;
+  EXPECT_FALSE(anywhere.ensureDirectory(outbox));
+  EXPECT_EQ(anywhere.read(outbox + "\\days202601050000.json"), "{\"elsewhere\":true}");
 }
 
 }  // namespace
