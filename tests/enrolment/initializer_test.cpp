@@ -40,6 +40,8 @@ TEST(Initializer, EnrolsAgainAfterADroppedCredentialThroughStopsRetriesRestartsA
   registry.seed("parameters", "ErrorCode", "revoked");
   initializer.dropCredential();
   EXPECT_EQ(value("PreviousAgentId") + " " + value("AgentId"), "abc -");
+  // "agentVersion", "os" and "previousAgentId" go only when not empty.
+  EXPECT_EQ(registerBody("PC", "", "", std::string()), R"({"computerName":"PC"})");
 
   // Only a URL-safe token of at most 128 characters counts as a nonce.
   const std::string nonce = "n-09AZaz_";
