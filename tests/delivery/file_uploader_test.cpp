@@ -230,8 +230,8 @@ TEST(FileUploader, WakesDuringAPassGiveExactlyOneMorePass) {
 TEST(FileUploader, StopEndsTheRealBackOffAtOnceAndStartResumesAtOnce) {
   Rig rig(3600, waitOnCondition);
   rig.retry.escalate();
-  for (int i = 0; i < 5; ++i) {
-    rig.retry.next();  // the next back-off is the long table's five minutes, past the test's time-out
+  for (int i = 0; i < 6; ++i) {
+    rig.retry.next();  // the next back-off is the long table's ten minutes, past the test's time-out
   }
   rig.fs.putFile(kOutbox + "\\a.json", "a");
   rig.http.script("ingest", {answer(503), answer(200)});

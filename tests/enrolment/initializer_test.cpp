@@ -28,8 +28,8 @@ TEST(Initializer, EnrolsAgainAfterADroppedCredentialThroughStopsRetriesRestartsA
     waits.push_back(seconds);
     if (stopAtWait) stop.request_stop();
   };
-  Initializer initializer{log,           registry,     identities, api, "PC-09.AZ_az \xC3\xA9",
-                          "2026.1.0.10", "Windows 10", 10,         wait};
+  Initializer initializer(log, registry, identities, api, "PC-09.AZ_az \xC3\xA9", "2026.1.0.10", "Windows 10", 10,
+                          wait);
   const auto value = [&](const char* name) { return registry.peek("parameters", name).value_or("-"); };
   ASSERT_TRUE(identities.saveIdentity({"abc", "PC", "osv_old"}));
   registry.seed("parameters", "AgentId", "abc");
@@ -56,8 +56,8 @@ TEST(Initializer, EnrolsAgainAfterADroppedCredentialThroughStopsRetriesRestartsA
   stop = std::stop_source();
   stopAtWait = false;
   files.setFault([](FsOp op, const std::string&) { return op == FsOp::writeAtomic; });
-  EXPECT_FALSE(initializer.ensureReady(
-      identity, stop.get_token()));  // the credential cannot be saved: the nonce stays for the next start
+  // The credential cannot be saved: the nonce stays for the next start.
+  EXPECT_FALSE(initializer.ensureReady(identity, stop.get_token()));
   EXPECT_EQ(value("AgentState") + " " + value("PendingNonce"), "registering " + nonce);
   files.setFault(nullptr);
   ASSERT_TRUE(initializer.ensureReady(identity, stop.get_token()));
