@@ -1,4 +1,5 @@
-// What the uploader does with each answer: history, deletion, drops, holds, back-off, dead credentials.
+// What the uploader does with each answer: history, deletion, drops, holds, back-off, dead credentials;
+// and the back-off table and outbox clean-up it shares with the service.
 #include "delivery/file_uploader.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <deque>
 #include <stdexcept>
 
+#include "delivery/outbox_files.h"
 #include "records/time_keys.h"
 #include "support/in_memory_file_system.h"
 #include "support/in_memory_registry.h"
@@ -255,6 +257,21 @@ TEST(RetrySchedule, ShortTableCapsAtAMinuteEscalationGoesOnToTenAndResetStartsOv
     delays.push_back(schedule.next());
   }
   EXPECT_EQ(delays, (Seconds{5, 10, 30, 60, 60, 60, 120, 300, 600, 600, 600, 5, 10, 30, 60, 60, 60}));
+}
+
+TEST(OutboxFiles, RemovesOnlyWhatAnAtomicWriteLeftBehindAMinuteAgo) {
+  InMemoryFileSystem fs;
+  for (const auto& [name, age] : {std::pair{"a.7.tmp", 60000},
+                                  {"days1.json.12.tmp", 90000},
+                                  {"b.json.3.tmp", 59999},
+                                  {"setup.tmp", 90000},
+                                  {".1.tmp", 90000},
+                                  {"c.x.tmp", 90000},
+                                  {"d..tmp", 90000}}) {
+    fs.putFile(std::string("C:\\out\\") + name, "", 1000000 - age);
+  }
+  EXPECT_EQ(removeStaleTemporaries(fs, "C:\\out", 1000000), 2);
+  EXPECT_EQ(fs.names("C:\\out"), (Strings{".1.tmp", "b.json.3.tmp", "c.x.tmp", "d..tmp", "setup.tmp"}));
 }
 
 }  // namespace
