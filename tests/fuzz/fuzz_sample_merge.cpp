@@ -1,8 +1,6 @@
 // Samples of any shape folded into buckets, then written as days records.
 #include <cstddef>
 #include <cstdint>
-#include <string>
-
 #include <nlohmann/json.hpp>
 
 #include "records/bucket_accumulator.h"
@@ -10,17 +8,15 @@
 #include "records/record_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace ostrivel;
   const auto sample = nlohmann::json::parse(data, data + size, nullptr, false);
-  if (sample.is_discarded()) {
-    return 0;
-  }
-  ostrivel::BucketAccumulator accumulator(10);
-  auto write = [](const std::optional<ostrivel::BucketRecord>& bucket) {
+  BucketAccumulator accumulator(10);
+  const auto write = [](const std::optional<BucketRecord>& bucket) {
     if (bucket) {
-      ostrivel::serialiseRecord(ostrivel::buildDaysRecord(*bucket, 60).payload);
+      serialiseRecord(buildDaysRecord(*bucket, 60).payload);
     }
   };
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < 2 && !sample.is_discarded(); ++round) {
     try {
       write(accumulator.merge(sample));
     } catch (const nlohmann::json::exception&) {

@@ -1,11 +1,13 @@
 // An HTTP request that answers from a script and records everything it was sent.
 #include "support/scripted_http_request.h"
 
+#include <algorithm>
+
 namespace ostrivel::testing {
 
 void ScriptedHttpRequest::script(const std::string& path, std::vector<HttpResponse> scripted) {
   std::lock_guard lock(mutex);
-  answers[path] = std::deque<HttpResponse>(scripted.begin(), scripted.end());
+  answers[path].assign(scripted.begin(), scripted.end());
 }
 
 void ScriptedHttpRequest::setHandler(std::function<HttpResponse(const SentRequest&)> handlerIn) {
@@ -13,19 +15,11 @@ void ScriptedHttpRequest::setHandler(std::function<HttpResponse(const SentReques
   handler = std::move(handlerIn);
 }
 
-std::vector<SentRequest> ScriptedHttpRequest::sent() const {
-  std::lock_guard lock(mutex);
-  return requests;
-}
-
-std::vector<SentRequest> ScriptedHttpRequest::sentTo(const std::string& path) const {
+std::vector<SentRequest> ScriptedHttpRequest::sent(const std::string& path) const {
   std::lock_guard lock(mutex);
   std::vector<SentRequest> out;
-  for (const auto& request : requests) {
-    if (request.path == path) {
-      out.push_back(request);
-    }
-  }
+  std::copy_if(requests.begin(), requests.end(), std::back_inserter(out),
+               [&](const SentRequest& request) { return path.empty() || request.path == path; });
   return out;
 }
 
@@ -33,24 +27,18 @@ HttpResponse ScriptedHttpRequest::send(const std::string& method, const std::str
                                        const std::string& token) {
   const std::string prefix = baseUrl() + "/";
   SentRequest request{method, url, url.rfind(prefix, 0) == 0 ? url.substr(prefix.size()) : url, body, token};
-  std::function<HttpResponse(const SentRequest&)> computed;
-  {
-    std::lock_guard lock(mutex);
-    requests.push_back(request);
-    computed = handler;
-    if (!computed) {
-      auto& queue = answers[request.path];
-      if (queue.empty()) {
-        return HttpResponse{};
-      }
-      HttpResponse answer = queue.front();
-      if (queue.size() > 1) {
-        queue.pop_front();
-      }
-      return answer;
-    }
+  std::unique_lock lock(mutex);
+  requests.push_back(request);
+  if (const auto computed = handler) {
+    lock.unlock();
+    return computed(request);
   }
-  return computed(request);
+  auto& queue = answers[request.path];
+  const HttpResponse answer = queue.empty() ? HttpResponse{} : queue.front();
+  if (queue.size() > 1) {
+    queue.pop_front();
+  }
+  return answer;
 }
 
 }  // namespace ostrivel::testing

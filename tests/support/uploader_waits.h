@@ -28,10 +28,9 @@ class UploaderWaits {
       changed.notify_all();
       if (backOff && clock != nullptr) {
         clock->advance(seconds * 1000LL);
-        return;
+      } else {
+        condition.wait(lock, stop, [&] { return !backOff && woken(); });
       }
-      static const std::function<bool()> never = [] { return false; };
-      condition.wait(lock, stop, backOff ? never : woken);
     };
   }
 
@@ -44,20 +43,18 @@ class UploaderWaits {
     return await([&] { return !backOffSeconds.empty(); });
   }
 
-  std::vector<std::int32_t> backOffs() const {
-    std::lock_guard own(mutex);
-    return backOffSeconds;
-  }
-  std::vector<std::int32_t> intervals() const {
-    std::lock_guard own(mutex);
-    return intervalSeconds;
-  }
+  std::vector<std::int32_t> backOffs() const { return copy(backOffSeconds); }
+  std::vector<std::int32_t> intervals() const { return copy(intervalSeconds); }
 
  private:
   template <typename Predicate>
   bool await(Predicate done) {
     std::unique_lock own(mutex);
     return changed.wait_for(own, std::chrono::seconds(20), done);
+  }
+  std::vector<std::int32_t> copy(const std::vector<std::int32_t>& seconds) const {
+    std::lock_guard own(mutex);
+    return seconds;
   }
 
   FakeClock* clock;
