@@ -10,73 +10,43 @@ namespace ostrivel {
 namespace {
 
 using nlohmann::json;
-
 constexpr std::int64_t kHour = 3'600'000;
 
-AppInfo editor(std::string version) {
-  return AppInfo{"C:\\Tools\\editor.exe", std::move(version), "Velbrook", "Text editor", "Editor", "editor.exe", 4096};
-}
-
-TEST(AppsRegistry, DescribesNewApplicationsThenLooksUpAgainAfterADayAndReportsOnlyChanges) {
+TEST(AppsRegistry, DescribesWhatIsNewOrChangedAtMostOnceADayAndForgetsAfterAWeek) {
   testing::FakeClock clock;
   testing::FakeAppsRegistry registry(clock);
-  registry.installed["editor"] = editor("1.2.0");
-  registry.installed["tool"] = AppInfo{"C:\\tool.exe", "", "", "", "", "", 512};
-  const Data answer = registry.describe({"(short-lived)", "editor", "tool"});
-  EXPECT_EQ(answer.name, "apps");
-  EXPECT_EQ(answer.payload, (json{{"(short-lived)", json::object()},
-                                  {"editor",
-                                   {{"company", "Velbrook"},
-                                    {"description", "Text editor"},
-                                    {"originalName", "editor.exe"},
-                                    {"path", "C:\\Tools\\editor.exe"},
-                                    {"product", "Editor"},
-                                    {"size", 4096},
-                                    {"version", "1.2.0"}}},
-                                  {"tool", {{"path", "C:\\tool.exe"}, {"size", 512}}}}));
-  EXPECT_EQ(registry.looks, 1);  // one look at the processes for all three
+  registry.installed["editor"] = {"C:\\editor.exe", "1.2", "Velbrook", "Text editor", "Editor", "editor.exe", 4096};
+  registry.installed["tool"] = {"C:\\tool.exe", "", "", "", "", "", 512};
+  // All from one look at the processes; a key found nowhere is remembered empty.
+  EXPECT_EQ(registry.describe({"editor", "tool", "gone"}).payload.dump(),
+            R"({"editor":{"company":"Velbrook","description":"Text editor","originalName":"editor.exe",)"
+            R"("path":"C:\\editor.exe","product":"Editor","size":4096,"version":"1.2"},"gone":{},)"
+            R"("tool":{"path":"C:\\tool.exe","size":512}})");
+  EXPECT_EQ(registry.looks, 1);
   registry.markReported();
-
-  // An hour later: not even looked up.
-  clock.advance(kHour);
-  EXPECT_EQ(registry.describe({"editor"}).payload, json::object());
-  EXPECT_EQ(registry.lookups["editor"], 1);
-  // 25 hours after the report: looked up, unchanged, so not reported but confirmed.
-  clock.advance(24 * kHour);
-  EXPECT_EQ(registry.describe({"editor"}).payload, json::object());
-  EXPECT_EQ(registry.lookups["editor"], 2);
-  clock.advance(23 * kHour);
-  EXPECT_EQ(registry.describe({"editor"}).payload, json::object());
-  EXPECT_EQ(registry.lookups["editor"], 2);  // the confirmation renewed the day
-  // A new version is reported at the first look a day after the confirmation.
-  registry.installed["editor"] = editor("1.3.0");
-  clock.advance(2 * kHour);
-  EXPECT_EQ(registry.describe({"editor"}).payload["editor"]["version"], "1.3.0");
-  EXPECT_EQ(registry.lookups["editor"], 3);
-}
-
-TEST(AppsRegistry, SevenDaysWithoutConfirmationOrForgetAllMakeAnApplicationNew) {
-  testing::FakeClock clock;
-  testing::FakeAppsRegistry registry(clock);
-  registry.installed["editor"] = editor("1.2.0");
-  registry.describe({"editor"});
-  registry.markReported();
-
-  // Not asked about for over a week: forgotten, so described again though nothing changed.
-  clock.advance(7 * 24 * kHour + 1);
-  EXPECT_EQ(registry.describe({"editor"}).payload["editor"]["version"], "1.2.0");
-
-  // A key found nowhere is remembered empty, then reported once found a day later.
-  EXPECT_EQ(registry.describe({"gone"}).payload, (json{{"gone", json::object()}}));
-  registry.markReported();
-  registry.installed["gone"] = AppInfo{"C:\\gone.exe", "", "", "", "", "", 1};
-  clock.advance(2 * kHour);
-  EXPECT_EQ(registry.describe({"gone"}).payload, json::object());
-  clock.advance(23 * kHour);
-  EXPECT_EQ(registry.describe({"gone"}).payload, (json{{"gone", {{"path", "C:\\gone.exe"}, {"size", 1}}}}));
-
+  registry.installed["gone"] = {"C:\\gone.exe", "", "", "", "", "", 1};
+  registry.installed["editor"].version = "1.3";
+  // Hours on, keys asked, keys answered, looks so far, and whether the answer's record was written.
+  // An application is looked up a day after its report or after a look that found it unchanged.
+  using Keys = std::vector<std::string>;
+  const std::tuple<int, Keys, Keys, int, bool> steps[] = {
+      {23, {"editor", "gone", "tool"}, {}, 1, true},
+      {2, {"gone", "tool"}, {"gone"}, 2, false},
+      {23, {"tool"}, {}, 2, true},
+      {0, {"editor", "gone"}, {"editor", "gone"}, 3, true},  // gone's record was lost: described again
+      {7 * 24, {"tool"}, {"tool"}, 4, true},                 // unconfirmed for a week: forgotten
+  };
+  for (const auto& [hours, keys, answered, looks, written] : steps) {
+    clock.advance(hours * kHour);
+    const json answer = registry.describe(keys).payload;
+    Keys described;
+    for (const auto& [key, info] : answer.items()) described.push_back(key);
+    EXPECT_EQ(described, answered) << hours;
+    EXPECT_EQ(registry.looks, looks) << hours;
+    if (written) registry.markReported();
+  }
   registry.forgetAll();
-  EXPECT_EQ(registry.describe({"editor", "gone"}).payload.size(), 2u);
+  EXPECT_EQ(registry.describe({"tool"}).payload.size(), 1u);
 }
 
 }  // namespace

@@ -1,179 +1,114 @@
-// The service host's reports, watcher timing and control handling, without a service manager.
+// How the agent meets the stops Windows sends: the service host's reports, watcher timing and
+// control handling without a service manager, and "-run"'s console events.
 #include "service/service_host.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <condition_variable>
-#include <mutex>
+#include <array>
 #include <stdexcept>
-#include <thread>
-#include <vector>
 
+#include "service/console_run.h"
 #include "support/step_wait.h"
 
 namespace ostrivel {
 namespace {
 
-class RecordingReporter : public StatusReporter {
- public:
-  void report(const ServiceStatus& status) override {
-    {
-      std::lock_guard lock(mutex);
-      reports.push_back(status);
-    }
-    reported.notify_all();
-  }
-  // The limit only keeps a broken host from hanging the test run.
-  bool awaitState(std::uint32_t state) {
-    std::unique_lock lock(mutex);
-    return reported.wait_for(lock, std::chrono::seconds(20), [&] {
-      return std::any_of(reports.begin(), reports.end(), [&](const ServiceStatus& r) { return r.state == state; });
-    });
-  }
-  std::vector<ServiceStatus> all() {
-    std::lock_guard lock(mutex);
-    return reports;
-  }
+using namespace scm;
+// State, wait hint, checkpoint, accepted controls and exit code of a report.
+using Report = std::array<std::uint32_t, 5>;
 
- private:
-  std::mutex mutex;
-  std::condition_variable reported;
-  std::vector<ServiceStatus> reports;
+// Every report comes under the host's status mutex, or before its watcher starts or after it ends.
+struct Reports : StatusReporter {
+  void report(const ServiceStatus& s) override {
+    all.push_back({s.state, s.waitHintMs, s.checkpoint, s.acceptedControls, s.serviceExitCode});
+  }
+  std::vector<Report> all;
 };
 
-class FakePipeline : public ServicePipeline {
- public:
-  bool run(std::stop_token stop) override {
-    if (fails) {
-      return false;
-    }
-    std::mutex mutex;
-    std::condition_variable_any never;
-    std::unique_lock lock(mutex);
-    never.wait(lock, stop, [] { return false; });
-    return true;
-  }
+// Runs onRun, then returns at once: true when the stop was requested, false (a failure) otherwise.
+struct FakePipeline : ServicePipeline {
+  bool run(std::stop_token stop) override { return onRun(), stop.stop_requested(); }
   void sessionChanged(const std::string& name) override {
-    if (throwing) {
-      throw std::runtime_error("queue broken");
-    }
     names.push_back(name);
+    if (name == "unlock") throw std::runtime_error("queue broken");
   }
-  void suspending() override { ++suspends; }
-
+  void suspending() override { names.push_back("suspend"); }
+  std::function<void()> onRun = [] {};
   std::vector<std::string> names;
-  int suspends = 0;
-  bool throwing = false;
-  bool fails = false;
 };
 
-TEST(ServiceHost, ReportsRunningWithItsControlsThenStoppedAfterTheStop) {
-  RecordingReporter reporter;
-  ServiceHost host(reporter);
-  FakePipeline pipeline;
-  std::thread service([&] { host.serve(&pipeline); });
-  // The stop can only arrive once the service reports running; wait for that report.
-  while (reporter.all().size() < 2) {
-    std::this_thread::yield();
-  }
-  EXPECT_EQ(host.handleControl(scm::kControlStop, 0, &pipeline), scm::kNoError);
-  service.join();
-
-  const auto reports = reporter.all();
-  ASSERT_EQ(reports.size(), 4u);
-  const std::uint32_t states[] = {scm::kStartPending, scm::kRunning, scm::kStopPending, scm::kStopped};
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(reports[i].state, states[i]);
-    EXPECT_EQ(reports[i].acceptedControls, states[i] == scm::kRunning ? 0xC5u : 0u);
-  }
-  EXPECT_EQ(reports[0].waitHintMs, 20000u);
-  EXPECT_EQ(reports[0].checkpoint, 1u);
-  EXPECT_EQ(reports[1].checkpoint, 0u);  // no wait hint, no checkpoint
-  EXPECT_EQ(reports[2].checkpoint, 2u);
-  EXPECT_EQ(reports[3].waitHintMs, 0u);
-  EXPECT_EQ(reports[3].serviceExitCode, 0u);
-  EXPECT_TRUE(host.stopToken().stop_requested());
-
-  // A pipeline that gave up by itself stops the service as failed, for its recovery to restart it.
-  ServiceHost failedHost(reporter);
-  pipeline.fails = true;
-  failedHost.serve(&pipeline);
-  EXPECT_EQ(reporter.all().back().state, scm::kStopped);
-  EXPECT_EQ(reporter.all().back().serviceExitCode, ServiceHost::kFailedExitCode);
-}
-
-TEST(ServiceHost, RunsItsStartOnlyOnceConnectedAndReportsStartPendingWhileItWorks) {
-  RecordingReporter reporter;
+TEST(ServiceHost, ReportsStartPendingWhileItsStartWorksThenRunningThenStoppedAsCleanOrFailed) {
+  Reports reports;
   testing::StepWait ticks;
-  ServiceHost host(reporter, ticks.waiter());
+  ServiceHost host(reports, ticks.waiter());
   FakePipeline pipeline;
+  pipeline.onRun = [&] { host.handleControl(kControlStop, 0, &pipeline); };
   std::size_t reportsBeforeStart = 0;
-  std::thread service([&] {
-    host.serve(&pipeline, [&] {
-      // The data folder's guard on a slow disk: 12 s of the watcher's ticks go by.
-      reportsBeforeStart = reporter.all().size();
-      ticks.awaitWaits(1);
-      for (int tick = 0; tick < 24; ++tick) {
-        ticks.step();
-      }
-    });
+  host.serve(&pipeline, [&] {
+    // The data folder's guard on a slow disk: 12 s of the watcher's ticks go by.
+    reportsBeforeStart = reports.all.size();
+    ticks.awaitWaits(1);
+    for (int tick = 0; tick < 24; ++tick) ticks.step();
   });
-  EXPECT_TRUE(reporter.awaitState(scm::kRunning));
-  host.handleControl(scm::kControlStop, 0, &pipeline);
-  service.join();
-
   EXPECT_EQ(reportsBeforeStart, 1u);  // start pending, which only a connected service can report
-  const auto reports = reporter.all();
-  ASSERT_EQ(reports.size(), 6u);
-  const std::uint32_t states[] = {scm::kStartPending, scm::kStartPending, scm::kStartPending,
-                                  scm::kRunning,      scm::kStopPending,  scm::kStopped};
-  for (std::size_t i = 0; i < 6; ++i) {
-    EXPECT_EQ(reports[i].state, states[i]) << i;
-  }
-  EXPECT_EQ(reports[1].checkpoint, 2u);  // at 5 s and 10 s, rising
-  EXPECT_EQ(reports[2].checkpoint, 3u);
-  EXPECT_EQ(reports[2].waitHintMs, 20000u);
+  // Again at 5 s and 10 s of the start, the checkpoint rising; running takes the stop, shutdown,
+  // power and session controls.
+  // clang-format off
+  EXPECT_EQ(reports.all, (std::vector<Report>{{kStartPending, 20000, 1, 0, 0}, {kStartPending, 20000, 2, 0, 0},
+      {kStartPending, 20000, 3, 0, 0}, {kRunning, 0, 0, 0xC5, 0}, {kStopPending, 20000, 4, 0, 0}, {kStopped, 0, 0, 0, 0}}));
+  // clang-format on
+  // A pipeline that gave up by itself stops the service as failed, for its recovery to restart it.
+  Reports failed;
+  pipeline.onRun = [] {};
+  ServiceHost(failed).serve(&pipeline);
+  EXPECT_EQ(failed.all.back(), (Report{kStopped, 0, 0, 0, ServiceHost::kFailedExitCode}));
 }
 
+// The handler never throws and never waits for the pipeline; it passes on the four session events
+// the agent records and a suspend, before the pipeline is published too.
 TEST(ServiceHost, PassesSessionAndPowerControlsOnAndRepeatsStopPendingEveryFiveSecondsAfterAShutdown) {
-  RecordingReporter reporter;
-  ServiceHost host(reporter);
+  Reports reports;
+  ServiceHost host(reports);
   FakePipeline pipeline;
-  for (std::uint32_t type : {scm::kSessionLock, 3u /* remote connect */, scm::kSessionUnlock, 1u /* console connect */,
-                             scm::kSessionLogon, scm::kSessionLogoff}) {
-    EXPECT_EQ(host.handleControl(scm::kControlSessionChange, type, &pipeline), scm::kNoError);
+  for (const std::uint32_t session :
+       {kSessionLock, 3u /* remote connect */, kSessionUnlock, kSessionLogon, kSessionLogoff}) {
+    EXPECT_EQ(host.handleControl(kControlSessionChange, session, &pipeline), kNoError);
   }
-  EXPECT_EQ(pipeline.names, (std::vector<std::string>{"lock", "unlock", "logon", "logoff"}));
-  EXPECT_EQ(host.handleControl(scm::kControlPowerEvent, 18 /* resume */, &pipeline), scm::kNoError);
-  EXPECT_EQ(pipeline.suspends, 0);
-  EXPECT_EQ(host.handleControl(scm::kControlPowerEvent, scm::kPowerSuspend, &pipeline), scm::kNoError);
-  EXPECT_EQ(pipeline.suspends, 1);
-  EXPECT_EQ(host.handleControl(scm::kControlInterrogate, 0, &pipeline), scm::kNoError);
-  EXPECT_EQ(host.handleControl(scm::kControlPause, 0, &pipeline), scm::kCallNotImplemented);
-  // Before the pipeline is published, and when it throws, the handler still answers.
-  EXPECT_EQ(host.handleControl(scm::kControlSessionChange, scm::kSessionLock, nullptr), scm::kNoError);
-  pipeline.throwing = true;
-  EXPECT_EQ(host.handleControl(scm::kControlSessionChange, scm::kSessionLock, &pipeline), scm::kNoError);
-  for (int tick = 0; tick < 20; ++tick) {
-    host.watcherTick();  // running normally: nothing to report
-  }
-  EXPECT_TRUE(reporter.all().empty());
-  EXPECT_FALSE(host.stopToken().stop_requested());
+  for (const std::uint32_t power : {18u /* resume */, kPowerSuspend})
+    host.handleControl(kControlPowerEvent, power, &pipeline);
+  EXPECT_EQ(pipeline.names, (std::vector<std::string>{"lock", "unlock", "logon", "logoff", "suspend"}));
+  EXPECT_EQ(host.handleControl(kControlSessionChange, kSessionLock, nullptr), kNoError);
+  EXPECT_EQ(host.handleControl(kControlInterrogate, 0, &pipeline), kNoError);
+  EXPECT_EQ(host.handleControl(kControlPause, 0, &pipeline), kCallNotImplemented);
+  for (int tick = 0; tick < 20; ++tick) host.watcherTick();  // running normally: nothing to report
+  EXPECT_TRUE(reports.all.empty());
 
-  host.handleControl(scm::kControlShutdown, 0, nullptr);
+  host.handleControl(kControlShutdown, 0, nullptr);
   EXPECT_TRUE(host.stopToken().stop_requested());
-  for (int tick = 0; tick < 24; ++tick) {  // 12 s of stopping, a tick every 500 ms
-    host.watcherTick();
-  }
-  const auto reports = reporter.all();
-  ASSERT_EQ(reports.size(), 3u);  // at the stop, at 5 s and at 10 s
-  std::uint32_t previous = 0;
-  for (const auto& report : reports) {
-    EXPECT_EQ(report.state, scm::kStopPending);
-    EXPECT_EQ(report.waitHintMs, 20000u);
-    EXPECT_GT(report.checkpoint, previous);
-    previous = report.checkpoint;
+  for (int tick = 0; tick < 24; ++tick) host.watcherTick();  // 12 s of stopping, a tick every 500 ms
+  EXPECT_EQ(reports.all,
+            std::vector<Report>(
+                {{kStopPending, 20000, 1, 0, 0}, {kStopPending, 20000, 2, 0, 0}, {kStopPending, 20000, 3, 0, 0}}));
+}
+
+// Windows ends the process once the handler of a close, logoff or shutdown returns: the handler
+// waits, for a limited time, until the pipeline has returned from its final flush.
+TEST(ConsoleRun, CtrlCAndBreakStopAtOnceCloseLogoffAndShutdownAlsoWaitForThePipelineOthersPassOn) {
+  for (std::uint32_t event = 0; event <= 7; ++event) {
+    const bool stops = event <= console::kClose || event == console::kLogoff || event == console::kShutdown;
+    const bool waits = stops && event >= console::kClose;
+    std::vector<std::chrono::nanoseconds> limits;
+    std::stop_token finished;
+    ConsoleRun run([&](std::stop_token token, std::chrono::nanoseconds limit) {  // time runs out at once
+      finished = token;
+      limits.push_back(limit);
+    });
+    EXPECT_EQ(run.handle(event), stops) << event;
+    FakePipeline pipeline;
+    pipeline.onRun = [&] { EXPECT_FALSE(finished.stop_requested()) << event; };
+    EXPECT_EQ(run.run(pipeline), stops) << event;
+    EXPECT_EQ(finished.stop_requested(), waits) << event;
+    EXPECT_EQ(limits, std::vector(waits ? 1 : 0, std::chrono::nanoseconds(ConsoleRun::kFinishLimit))) << event;
   }
 }
 
