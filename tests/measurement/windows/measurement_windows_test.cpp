@@ -1,58 +1,32 @@
-// The measuring slots against Wine: a busy process beside Wine's services, the catalogue's
-// lookups of running programs, and the host facts.
+// The measuring slots against Wine, on this very program: its busy thread beside Wine's services,
+// its German version strings, and the host facts.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <regex>
 
 #include "infra/clock_system.h"
-#include "infra/windows/scoped_handle.h"
 #include "infra/windows/text_windows.h"
+#include "infra/windows/windows_api.h"
 #include "measurement/app_key.h"
 #include "measurement/windows/apps_registry_windows.h"
 #include "measurement/windows/sampler_windows.h"
 #include "measurement/windows/system_facts_windows.h"
-#include "ostrivel/version.h"
 
 namespace ostrivel {
 namespace {
 
 using nlohmann::json;
 
-// User plus kernel time of this program, as its own times tell it.
+// User plus kernel time of this program, as its own times tell it (Wine tells them only to the
+// process itself).
 double ownCpuSeconds() {
   FILETIME created{}, exited{}, kernel{}, user{};
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
   const auto ticks = [](const FILETIME& t) { return (std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
   return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
 }
-
-// A program of the build started for a test, ended when the test is done. Wine shows the
-// build's Unix path on drive Z.
-struct Child {
-  Child(std::string unixPath, const std::string& arguments, DWORD flags = 0) : path("Z:" + unixPath) {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    std::wstring commandLine = utf8ToWide("\"" + path + "\" " + arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, flags | CREATE_NO_WINDOW, nullptr, nullptr,
-                       &startup, &info)) {
-      process.reset(info.hProcess);
-      KernelHandle thread(info.hThread);
-    }
-  }
-  ~Child() {
-    TerminateProcess(process.get(), 0);
-    WaitForSingleObject(process.get(), 10000);
-  }
-  std::uint64_t size() const { return std::filesystem::file_size(utf8ToWide(path)); }
-  std::string path;
-  KernelHandle process;
-};
 
 // However busy the machine, the share of this program, one thread of which keeps a processor
 // busy, is what its own CPU time over the window makes of the window's capacity; the services Wine
@@ -67,7 +41,7 @@ TEST(SamplerWindows, MeasuresABusyProcessAsItsOwnTimesTellBesideTheServicesWineR
   ASSERT_FALSE(running.empty());
   std::mutex mutex;
   std::condition_variable arrived;
-  std::vector<std::pair<json, double>> samples;  // with the burner's CPU seconds as each came
+  std::vector<std::pair<json, double>> samples;  // each with this program's CPU seconds as it came
   // A 4 s window with a tick every second; the second sample covers a whole window.
   sampler.start(
       [&](const Data& data) {
@@ -93,27 +67,23 @@ TEST(SamplerWindows, MeasuresABusyProcessAsItsOwnTimesTellBesideTheServicesWineR
   }
 }
 
-TEST(AppsRegistryWindows, DescribesRunningProgramsFromTheirImagesInTheLanguageOfTheirTranslationTable) {
-  Child burner(OSTRIVEL_TEST_BURNER, "30");
-  Child agent(OSTRIVEL_TEST_AGENT, "status", CREATE_SUSPENDED);  // only a process with its image
+// The program's image name has dots; its strings are German in code page 1252, found only under
+// its translation table's 040704e4.
+TEST(AppsRegistryWindows, DescribesARunningProgramFromItsImageInTheLanguageOfItsTranslationTable) {
   ClockSystem clock;
   AppsRegistryWindows registry(clock);
-  json answer = registry.describe({"cpu_burner", "ostrivel", "measurement_windows_tests", "(short-lived)"}).payload;
-  // German strings in code page 1252, found only under the table's 040704e4.
-  EXPECT_EQ(answer["cpu_burner"]["size"], burner.size());  // of the file at the path found
-  answer["cpu_burner"].erase("path");
-  answer["cpu_burner"].erase("size");
-  EXPECT_EQ(answer["cpu_burner"].dump(),
-            R"({"company":"Velbrook Prüfstand","description":"Rechenlast für Tests",)"
-            R"("originalName":"cpu.burner.exe","product":"Ostrivel Testwerk","version":"3.1.4"})");
-  EXPECT_EQ(answer["ostrivel"]["version"], OSTRIVEL_VERSION_TEXT);
-  EXPECT_EQ(answer["ostrivel"]["originalName"], "ostrivel.exe");
-  EXPECT_EQ(answer["measurement_windows_tests"].size(), 2u);  // no version resource: only path and size
-  EXPECT_EQ(answer["(short-lived)"], json::object());
+  json answer = registry.describe({"measurement_windows_tests", "(short-lived)"}).payload;
+  json& self = answer["measurement_windows_tests"];
+  EXPECT_EQ(self["size"], std::filesystem::file_size(utf8ToWide(executablePath())));  // of the file found
+  self.erase("path");
+  self.erase("size");
+  EXPECT_EQ(answer.dump(), R"~({"(short-lived)":{},"measurement_windows_tests":{"company":"Velbrook Prüfstand",)~"
+                           R"("description":"Rechenlast für Tests","originalName":"measurement.windows.tests.exe",)"
+                           R"("product":"Ostrivel Testwerk","version":"3.1.4"}})");
 }
 
 TEST(SystemFacts, NamesThisProgramAndSystemAndFallsBackFromAProgramDataTooLong) {
-  EXPECT_TRUE(executablePath().ends_with("\\measurement_windows_tests.exe")) << executablePath();
+  EXPECT_TRUE(executablePath().ends_with("\\measurement.windows.tests.exe")) << executablePath();
   EXPECT_FALSE(computerName().empty());
   EXPECT_TRUE(std::regex_match(osVersionText(), std::regex(R"(Windows \d+\.\d+\.\d+)"))) << osVersionText();
   const std::string longest = "D:\\" + std::string(256, 'x');  // 259 characters: still fits
