@@ -1,10 +1,6 @@
 // An application catalogue whose lookups answer from a table the test fills.
 #pragma once
 
-#include <map>
-#include <string>
-#include <vector>
-
 #include "measurement/apps_registry.h"
 
 namespace ostrivel::testing {

@@ -2,30 +2,24 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <stdexcept>
-#include <utility>
-#include <vector>
 
 #include "measurement/sampler.h"
 
 namespace ostrivel::testing {
 
-// Scripted processes, processors and busy time, no services. Change the script only while the
-// sampling thread waits (a step wait orders the change before the next tick).
+// Scripted processes on one processor, no services, no busy reading. Change the script only while
+// the sampling thread waits (a step wait orders the change before the next tick).
 class FakeSampler : public Sampler {
  public:
   using Sampler::Sampler;
   ~FakeSampler() override { stop(); }
 
   std::vector<ProcessRecord> processes;
-  std::uint32_t cpus = 1;
-  double busy = 0.0;
   bool failNextList = false;  // as an allocation failure would
   // Runs first in every listProcesses: a test holds a tick there.
   std::function<void()> beforeList;
   std::atomic<int> lists{0};
-  int serviceLists = 0;
 
   std::vector<ProcessRecord> listProcesses() override {
     if (beforeList) beforeList();
@@ -33,12 +27,9 @@ class FakeSampler : public Sampler {
     if (std::exchange(failNextList, false)) throw std::runtime_error("scripted failure");
     return processes;
   }
-  ServiceMap serviceProcesses() override {
-    ++serviceLists;
-    return {};
-  }
-  std::uint32_t processorCount() override { return cpus; }
-  double systemBusySeconds() override { return busy; }
+  ServiceMap serviceProcesses() override { return {}; }
+  std::uint32_t processorCount() override { return 1; }
+  double systemBusySeconds() override { return 0.0; }
 };
 
 }  // namespace ostrivel::testing

@@ -2,14 +2,10 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdint>
-#include <functional>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <set>
-#include <string>
-#include <vector>
+#include <type_traits>
 
 #include "infra/file_system.h"
 
@@ -26,27 +22,22 @@ class InMemoryFileSystem : public FileSystem {
 
   void watch(const std::string& directory, std::function<void()> callback) override {
     ensureDirectory(directory);
-    std::lock_guard lock(mutex);
-    watchers.push_back(std::move(callback));
+    locked([&] { watchers.push_back(std::move(callback)); });
   }
   void unwatch() override {
-    std::lock_guard lock(mutex);
-    watchers.clear();
+    locked([&] { watchers.clear(); });
   }
   bool ensureDirectory(const std::string& directory) override {
-    std::lock_guard lock(mutex);
-    return !failing(FsOp::ensureDirectory, trimmed(directory)) && addFolders(trimmed(directory));
+    return locked([&] { return !failing(FsOp::ensureDirectory, trimmed(directory)) && addFolders(directory); });
   }
   bool writeAtomic(const std::string& path, const std::string& content) override {
     return put(FsOp::writeAtomic, path, content);
   }
   std::optional<std::string> read(const std::string& path) override {
-    std::lock_guard lock(mutex);
-    return failing(FsOp::read, path) || !files.contains(path) ? std::nullopt : std::optional(files[path].content);
+    return locked([&] { return failing(FsOp::read, path) ? std::nullopt : contentOf(path); });
   }
   bool remove(const std::string& path) override {
-    std::lock_guard lock(mutex);
-    return !failing(FsOp::remove, path) && files.erase(path) > 0;
+    return locked([&] { return !failing(FsOp::remove, path) && files.erase(path) > 0; });
   }
   bool move(const std::string& from, const std::string& to) override {
     std::lock_guard lock(mutex);
@@ -57,9 +48,9 @@ class InMemoryFileSystem : public FileSystem {
     return true;
   }
   std::vector<std::string> list(const std::string& directory) override {
-    std::lock_guard lock(mutex);
     std::vector<std::string> out;
-    for (const auto& [name, file] : failing(FsOp::list, trimmed(directory)) ? Folder() : filesIn(directory)) {
+    for (const auto& [name, file] :
+         locked([&] { return failing(FsOp::list, trimmed(directory)) ? Folder() : filesIn(directory); })) {
       if (!name.ends_with(".tmp")) out.push_back(name);
     }
     // Real directory listings promise no order; reversed, a caller that forgets to sort is caught.
@@ -68,10 +59,9 @@ class InMemoryFileSystem : public FileSystem {
   }
   bool append(const std::string& path, const std::string& content) override { return put(FsOp::append, path, content); }
   std::vector<TemporaryFile> listTemporary(const std::string& directory) override {
-    std::lock_guard lock(mutex);
     std::vector<TemporaryFile> out;
-    for (const auto& [name, file] : filesIn(directory)) {
-      if (name.ends_with(".tmp")) out.push_back({name, file->writtenAtMs});
+    for (const auto& [name, file] : locked([&] { return filesIn(directory); })) {
+      if (name.ends_with(".tmp")) out.push_back({name, file.writtenAtMs});
     }
     return out;
   }
@@ -83,33 +73,26 @@ class InMemoryFileSystem : public FileSystem {
     files[path] = {content, writtenAtMs};
   }
   std::optional<std::string> peek(const std::string& path) const {
-    std::lock_guard lock(mutex);
-    return files.contains(path) ? std::optional(files.at(path).content) : std::nullopt;
+    return locked([&] { return contentOf(path); });
   }
   bool exists(const std::string& path) const { return peek(path).has_value(); }
   // Sorted names of the files in a folder, temporary ones included.
   std::vector<std::string> names(const std::string& directory) const {
-    std::lock_guard lock(mutex);
     std::vector<std::string> out;
-    for (const auto& [name, file] : filesIn(directory)) out.push_back(name);
+    for (const auto& [name, file] : locked([&] { return filesIn(directory); })) out.push_back(name);
     return out;
   }
 
   // Returning true from the fault makes that operation fail; moves are asked with their source.
   void setFault(Fault faultIn) {
-    std::lock_guard lock(mutex);
-    fault = std::move(faultIn);
+    locked([&] { fault = std::move(faultIn); });
   }
   // Calls every watch callback, as a change notification would.
   void fireWatch() {
-    std::unique_lock lock(mutex);
-    const auto callbacks = watchers;
-    lock.unlock();
-    for (const auto& callback : callbacks) callback();
+    for (const auto& callback : locked([&] { return watchers; })) callback();
   }
   bool watching() const {
-    std::lock_guard lock(mutex);
-    return !watchers.empty();
+    return locked([&] { return !watchers.empty(); });
   }
 
  private:
@@ -117,8 +100,13 @@ class InMemoryFileSystem : public FileSystem {
     std::string content;
     std::int64_t writtenAtMs = 0;
   };
-  using Folder = std::map<std::string, const File*>;  // by name
+  using Folder = std::map<std::string, File>;  // by name
 
+  template <typename Body>
+  std::invoke_result_t<Body> locked(Body body) const {
+    std::lock_guard lock(mutex);
+    return body();
+  }
   static std::string trimmed(std::string directory) {
     while (directory.size() > 1 && (directory.back() == '\\' || directory.back() == '/')) directory.pop_back();
     return directory;
@@ -129,8 +117,12 @@ class InMemoryFileSystem : public FileSystem {
   }
   bool failing(FsOp op, const std::string& path) const { return fault && fault(op, path); }
   bool addFolders(const std::string& directory) {
-    for (std::string parent = directory; !parent.empty(); parent = folderOf(parent)) directories.insert(parent);
+    for (std::string parent = trimmed(directory); !parent.empty(); parent = folderOf(parent))
+      directories.insert(parent);
     return true;
+  }
+  std::optional<std::string> contentOf(const std::string& path) const {
+    return files.contains(path) ? std::optional(files.at(path).content) : std::nullopt;
   }
   // writeAtomic replaces the content, append adds to it.
   bool put(FsOp op, const std::string& path, const std::string& content) {
@@ -142,7 +134,7 @@ class InMemoryFileSystem : public FileSystem {
   Folder filesIn(const std::string& directory) const {
     Folder out;
     for (const auto& [path, file] : files) {
-      if (folderOf(path) == trimmed(directory)) out.emplace(path.substr(path.find_last_of("\\/") + 1), &file);
+      if (folderOf(path) == trimmed(directory)) out.emplace(path.substr(path.find_last_of("\\/") + 1), file);
     }
     return out;
   }

@@ -87,12 +87,9 @@ TEST(SystemFacts, NamesThisProgramAndSystemAndFallsBackFromAProgramDataTooLong) 
   EXPECT_FALSE(computerName().empty());
   EXPECT_TRUE(std::regex_match(osVersionText(), std::regex(R"(Windows \d+\.\d+\.\d+)"))) << osVersionText();
   const std::string longest = "D:\\" + std::string(256, 'x');  // 259 characters: still fits
-  const std::string tooLong = longest + "x";
-  const std::pair<const char*, std::string> values[] = {
-      {longest.c_str(), longest}, {tooLong.c_str(), "C:\\ProgramData"}, {nullptr, "C:\\ProgramData"}};
-  for (const auto& [value, expected] : values) {
-    ASSERT_TRUE(SetEnvironmentVariableA("ProgramData", value));
-    EXPECT_EQ(programDataDir(), expected);
+  for (const std::string& value : {longest, longest + "x", std::string()}) {
+    ASSERT_TRUE(SetEnvironmentVariableA("ProgramData", value.empty() ? nullptr : value.c_str()));
+    EXPECT_EQ(programDataDir(), value == longest ? longest : "C:\\ProgramData");
   }
 }
 

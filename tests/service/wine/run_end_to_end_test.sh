@@ -25,7 +25,6 @@ kill_agent() {
 agent_says() { grep -qE -- "$1" "$WORK/out"; }
 records_in() { ls "$DATA_UNIX/$1"/*.json 2>/dev/null; }
 server_has() { api_records | jq -e "[.[] | .body | fromjson? | $1] | any" >/dev/null; }
-reg_value() { reg_get 'HKLM\SYSTEM\CurrentControlSet\Services\Ostrivel\Parameters' "$1"; }
 
 # check_files WHEN: every record file parses; identity.json, once there, is whole.
 check_files() {
@@ -53,10 +52,6 @@ rm -f "$DATA_UNIX/outbox"
 wait_for 120 server_has 'select(.kind == "days") | .apps | length > 0' || fail "no days record naming an application"
 
 expect_contains "$WORK/out" "[info] [main] Ostrivel 2026.1.0.10 -> $API_URL"
-for line in "[initializer] registration claimed" "[initializer] agent ready" "[apis] serviceAccountToken ok" \
-            "[service] pipeline starting"; do
-  expect_contains "$WORK/out" "$line"
-done
 expect_not_contains "$WORK/out" "drain crashed"
 first_agent=$(jq -r .id "$DATA_UNIX/identity.json")
 [ -n "$first_agent" ] || fail "identity.json holds no agent id"
@@ -66,9 +61,7 @@ expect_eq "$bad_auth" 0 "ingest requests without a bearer session token"
 if api_received ingest | grep -qF -- "$(jq -r .token "$DATA_UNIX/identity.json")"; then
   fail "the credential itself was sent as a bearer token"
 fi
-expect_eq "$(reg_value AgentState)" ok "AgentState"
-reg_value LastUploadAt | grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$' ||
-  fail "LastUploadAt is not a UTC stamp: '$(reg_value LastUploadAt)'"
+expect_eq "$(reg_get 'HKLM\SYSTEM\CurrentControlSet\Services\Ostrivel\Parameters' AgentState)" ok "AgentState"
 
 # The web account revokes the credential: the agent drops it and enrols again as the same PC,
 # and its new life's "started" event reaches the server.
@@ -81,7 +74,6 @@ expect_eq "$previous" "$first_agent" "previousAgentId of the second registration
 kill_agent
 check_files "kill 1"
 
-started=$SECONDS
 for kill in $(seq 2 "$KILLS"); do
   # Ten runs in the middle meet a server that asks for delivered files to be deleted.
   if [ "$kill" -eq 21 ]; then api_admin POST options '{"delete":true}' >/dev/null; fi
@@ -92,7 +84,6 @@ for kill in $(seq 2 "$KILLS"); do
   kill_agent
   check_files "kill $kill"
 done
-echo "$((KILLS - 1)) random kills in $((SECONDS - started)) s"
 
 # A last run delivers what is left, then is killed like the others.
 start_agent final
@@ -117,12 +108,10 @@ done
 # And every file in history holds bytes the server accepted: none corrupted, none moved unsent.
 jq -c '[.[] | select(.status == 200) | .body] | unique | .[]' <<<"$ingest" >"$WORK/accepted"
 for file in $(records_in history); do
-  grep -qxF -- "$(jq -Rsc . "$file")" "$WORK/accepted" || fail "$(basename "$file") in history was never accepted as it is"
+  grep -qxF -- "$(jq -Rsc . "$file")" "$WORK/accepted" ||
+    fail "$(basename "$file") in history was never accepted as it is"
 done
-deleted=$(grep -cE "\[uploader\] $record -> ok, sampling" "$WORK/out")
-echo "delivered: $(jq '[.[] | select(.status == 200)] | length' <<<"$ingest") uploads accepted," \
-  "$(records_in history | wc -l) files in history, $deleted removed on the server's delete"
-[ "$deleted" -gt 0 ] || fail "no run met the server's delete"
+grep -qE "\[uploader\] $record -> ok, sampling" "$WORK/out" || fail "no run met the server's delete"
 
 # No credential ever reaches a log.
 if grep -rqF -- "osv_" "$DATA_UNIX/logs" "$WORK/out" "$WORK/err"; then fail "a credential was written to a log"; fi

@@ -1,17 +1,17 @@
-// The pipeline over fakes of every seam: records and their names, event numbers, the control
-// queue, the stop, and the restart after a dead credential.
-#include "service/ostrivel_service.h"
-
+// The service subsystem over fakes of every seam. The pipeline: records and their names, event
+// numbers, the control queue, the stop, and the restart after a dead credential. How the agent
+// meets the stops Windows sends: the service host's reports, watcher timing and control handling
+// without a service manager, and "-run"'s console events.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <latch>
 #include <set>
 
-#include "delivery/api_client.h"
-#include "delivery/retry_schedule.h"
-#include "enrolment/identity_store.h"
+#include "service/console_run.h"
+#include "service/ostrivel_service.h"
+#include "service/service_host.h"
 #include "support/fake_apps_registry.h"
-#include "support/fake_clock.h"
 #include "support/fake_events.h"
 #include "support/fake_sampler.h"
 #include "support/in_memory_file_system.h"
@@ -24,6 +24,7 @@
 namespace ostrivel {
 namespace {
 
+using namespace scm;
 using namespace testing;
 using nlohmann::json;
 using Names = std::vector<std::string>;
@@ -111,13 +112,13 @@ TEST(OstrivelService, DeliversEveryBucketOnceThroughFlushesRefusedExchangesAndAS
   p.http.setHandler([&](const SentRequest& request) -> HttpResponse {
     open.wait();
     const std::size_t nth = p.http.sentTo(request.path).size();
-    if (request.path == "serviceAccountToken")
+    if (request.path == "serviceAccountToken") {
       return nth <= 4 ? refusals[nth - 1] : HttpResponse{200, R"({"sessionJwt":"jwt"})"};
+    }
     if (nth == 1) return refusals[3];
     received.push_back(json::parse(request.body));
     return {200, "{}"};
   });
-
   std::stop_source first;
   std::jthread run([&] { p.service.run(first.get_token()); });
   ASSERT_TRUE(p.log.waitFor("[service] pipeline starting"));
@@ -142,29 +143,30 @@ TEST(OstrivelService, DeliversEveryBucketOnceThroughFlushesRefusedExchangesAndAS
   std::set<std::string> described;
   for (const auto& record : received) {
     if (record["kind"] == "days") buckets.emplace(record["start"], record["end"], record["samples"]);
-    if (record["kind"] == "apps") {
-      for (const auto& [key, info] : record["apps"].items()) described.insert(key);
-    }
+    if (record["kind"] != "apps") continue;
+    for (const auto& [key, info] : record["apps"].items()) described.insert(key);
   }
-  const std::int64_t kTen = kNoon + 10 * kMinute;
-  const std::int64_t kTwenty = kNoon + 20 * kMinute;
+  const std::int64_t k10 = kNoon + 10 * kMinute;
+  const std::int64_t k20 = kNoon + 20 * kMinute;
   EXPECT_EQ(buckets, (std::multiset<std::tuple<std::int64_t, std::int64_t, int>>{
-                         {kNoon, kTen, 1}, {kTen, kTen + 5000, 1}, {kTen, kTwenty, 1}, {kTwenty, kTwenty + 5000, 1}}));
+                         {kNoon, k10, 1}, {k10, k10 + 5000, 1}, {k10, k20, 1}, {k20, k20 + 5000, 1}}));
   EXPECT_EQ(described, (std::set<std::string>{"chrome", "editor"}));
   EXPECT_FALSE(p.log.contains("dropped"));
   for (const auto& name : p.outbox()) EXPECT_FALSE(name.starts_with("days")) << name;
   EXPECT_EQ(p.registry.peek("parameters", "AgentState"), "ok");  // the suspension was lifted
 }
 
-// After the fifth and the tenth sample of a bucket, each ending a millisecond after its last
-// sample; queued behind a failing upload they would only pile up.
-TEST(OstrivelService, WritesPartialRecordsAtTheCadenceOnlyWhileUploadsSucceed) {
+// Partial records come after the fifth and the tenth sample of a bucket at a cadence of five, each
+// ending a millisecond after its last sample, but not while uploads fail: queued behind a failing
+// upload they would only pile up. Event numbers are kept for four days, never dropping the current
+// one; and session changes beyond the control queue's limit are dropped.
+TEST(OstrivelService, WritesPartialRecordsWhileUploadsSucceedNumbersEventsPerDayAndBoundsTheControlQueue) {
   for (const bool uploadsFail : {false, true}) {
     Pipeline p;
     p.registry.seed("parameters", "CadenceMinutes", "5");
     if (uploadsFail) {
-      p.files.putFile(kOutbox + "\\days202601011200.json", "{}");
       p.http.script("serviceAccountToken", {{503, ""}});
+      p.files.putFile(kOutbox + "\\days202601011200.json", "{}");
       p.uploader.start(kOutbox, kData + "\\history");
       ASSERT_TRUE(p.waits.awaitBackOff());
     }
@@ -173,9 +175,6 @@ TEST(OstrivelService, WritesPartialRecordsAtTheCadenceOnlyWhileUploadsSucceed) {
     const Names partials = {"apps202601051200.json", "days202601051204.json", "days202601051209.json"};
     EXPECT_EQ(p.outbox(), uploadsFail ? Names{"days202601011200.json"} : partials);
   }
-}
-
-TEST(OstrivelService, NumbersEventsPerDayKeepingFourDaysButNeverTheCurrentOneAndDropsQueueOverflow) {
   Pipeline p;
   constexpr std::int64_t kDay = 24 * 60 * kMinute;
   for (int day = 0; day < 5; ++day) p.event(kNoon + day * kDay, "boot");  // 5 to 9 January
@@ -224,10 +223,10 @@ TEST(OstrivelService, SweepsLeftoversNumbersOnFromTheOutboxAndEnrolsAgainWhenThe
   stop.request_stop();
   run.join();
 
-  const char* kinds[] = {"started", "stopped", "started", "lock", "stopped"};
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(p.record("events202601050000" + std::to_string(13 + i) + ".json")["events"][0]["kind"], kinds[i]);
-  }
+  Names kinds;
+  for (int i = 13; i <= 17; ++i)
+    kinds.push_back(p.record("events202601050000" + std::to_string(i) + ".json")["events"][0]["kind"]);
+  EXPECT_EQ(kinds, (Names{"started", "stopped", "started", "lock", "stopped"}));
   EXPECT_TRUE(p.log.contains("[service] 3 stale temporary files removed"));
   for (const auto& path : stale) EXPECT_FALSE(p.files.exists(path)) << path;
   EXPECT_TRUE(p.files.exists(kOutbox + "\\days202601051200.json.4.tmp"));
@@ -270,7 +269,7 @@ TEST(OstrivelService, StopLeavesNoSampleOrDeadCredentialBehindAndSurvivesExcepti
   p.http.setHandler([&](const SentRequest& request) -> HttpResponse {
     if (request.path != "ingest") return {200, R"({"sessionJwt":"jwt"})"};
     stop.request_stop();  // while this answer, which revokes the credential, is in flight
-    p.log.waitFor("[service] stopping");
+    EXPECT_TRUE(p.log.waitFor("[service] stopping"));
     return {403, R"({"error":"revoked"})"};
   });
   EXPECT_TRUE(p.service.run(stop.get_token()));
@@ -290,6 +289,106 @@ TEST(OstrivelService, StopLeavesNoSampleOrDeadCredentialBehindAndSurvivesExcepti
   q.files.setFault([](FsOp op, const std::string&) { return op == FsOp::remove ? throw std::bad_alloc() : false; });
   EXPECT_FALSE(q.service.run(stop.get_token()));
   EXPECT_TRUE(q.log.contains("[service] pipeline failed: std::bad_alloc"));
+}
+
+// State, wait hint, checkpoint, accepted controls and exit code of a report.
+using Report = std::array<std::uint32_t, 5>;
+
+// Every report comes under the host's status mutex, or before its watcher starts or after it ends.
+struct Reports : StatusReporter {
+  void report(const ServiceStatus& s) override {
+    all.push_back({s.state, s.waitHintMs, s.checkpoint, s.acceptedControls, s.serviceExitCode});
+  }
+  std::vector<Report> all;
+};
+
+// Runs onRun, then returns at once: true when the stop was requested, false (a failure) otherwise.
+struct FakePipeline : ServicePipeline {
+  bool run(std::stop_token stop) override { return onRun(), stop.stop_requested(); }
+  void sessionChanged(const std::string& name) override {
+    names.push_back(name);
+    if (name == "unlock") throw std::runtime_error("queue broken");
+  }
+  void suspending() override { names.push_back("suspend"); }
+  std::function<void()> onRun = [] {};
+  std::vector<std::string> names;
+};
+
+TEST(ServiceHost, ReportsStartPendingWhileItsStartWorksThenRunningThenStoppedAsCleanOrFailed) {
+  Reports reports;
+  testing::StepWait ticks;
+  ServiceHost host(reports, ticks.waiter());
+  FakePipeline pipeline;
+  pipeline.onRun = [&] { host.handleControl(kControlStop, 0, &pipeline); };
+  std::size_t reportsBeforeStart = 0;
+  host.serve(&pipeline, [&] {
+    // The data folder's guard on a slow disk: 12 s of the watcher's ticks go by.
+    reportsBeforeStart = reports.all.size();
+    ticks.awaitWaits(1);
+    for (int tick = 0; tick < 24; ++tick) ticks.step();
+  });
+  EXPECT_EQ(reportsBeforeStart, 1u);  // start pending, which only a connected service can report
+  // Again at 5 s and 10 s of the start, the checkpoint rising; running takes the stop, shutdown,
+  // power and session controls.
+  // clang-format off
+  EXPECT_EQ(reports.all, (std::vector<Report>{{kStartPending, 20000, 1, 0, 0}, {kStartPending, 20000, 2, 0, 0},
+      {kStartPending, 20000, 3, 0, 0}, {kRunning, 0, 0, 0xC5, 0}, {kStopPending, 20000, 4, 0, 0},
+      {kStopped, 0, 0, 0, 0}}));
+  // clang-format on
+  // A pipeline that gave up by itself stops the service as failed, for its recovery to restart it.
+  Reports failed;
+  pipeline.onRun = [] {};
+  ServiceHost(failed).serve(&pipeline);
+  EXPECT_EQ(failed.all.back(), (Report{kStopped, 0, 0, 0, ServiceHost::kFailedExitCode}));
+}
+
+// The handler never throws and never waits for the pipeline; it passes on the four session events
+// the agent records and a suspend, before the pipeline is published too.
+TEST(ServiceHost, PassesSessionAndPowerControlsOnAndRepeatsStopPendingEveryFiveSecondsAfterAShutdown) {
+  Reports reports;
+  ServiceHost host(reports);
+  FakePipeline pipeline;
+  // clang-format off
+  const std::pair<std::uint32_t, std::uint32_t> controls[] = {{kControlSessionChange, kSessionLock},
+      {kControlSessionChange, 3 /* remote connect */}, {kControlSessionChange, kSessionUnlock},
+      {kControlSessionChange, kSessionLogon}, {kControlSessionChange, kSessionLogoff},
+      {kControlPowerEvent, 18 /* resume */}, {kControlPowerEvent, kPowerSuspend}, {kControlInterrogate, 0}};
+  // clang-format on
+  for (const auto& [control, type] : controls) EXPECT_EQ(host.handleControl(control, type, &pipeline), kNoError);
+  EXPECT_EQ(pipeline.names, (std::vector<std::string>{"lock", "unlock", "logon", "logoff", "suspend"}));
+  EXPECT_EQ(host.handleControl(kControlSessionChange, kSessionLock, nullptr), kNoError);
+  EXPECT_EQ(host.handleControl(kControlPause, 0, &pipeline), kCallNotImplemented);
+  for (int tick = 0; tick < 20; ++tick) host.watcherTick();  // running normally: nothing to report
+  EXPECT_TRUE(reports.all.empty());
+
+  host.handleControl(kControlShutdown, 0, nullptr);
+  EXPECT_TRUE(host.stopToken().stop_requested());
+  for (int tick = 0; tick < 24; ++tick) host.watcherTick();  // 12 s of stopping, a tick every 500 ms
+  // clang-format off
+  EXPECT_EQ(reports.all, std::vector<Report>({{kStopPending, 20000, 1, 0, 0}, {kStopPending, 20000, 2, 0, 0},
+                                              {kStopPending, 20000, 3, 0, 0}}));
+  // clang-format on
+}
+
+// Windows ends the process once the handler of a close, logoff or shutdown returns: the handler
+// waits, for a limited time, until the pipeline has returned from its final flush.
+TEST(ConsoleRun, CtrlCAndBreakStopAtOnceCloseLogoffAndShutdownAlsoWaitForThePipelineOthersPassOn) {
+  for (std::uint32_t event = 0; event <= 7; ++event) {
+    const bool stops = event <= console::kClose || event == console::kLogoff || event == console::kShutdown;
+    const bool waits = stops && event >= console::kClose;
+    std::vector<std::chrono::nanoseconds> limits;
+    std::stop_token finished;
+    ConsoleRun run([&](std::stop_token token, std::chrono::nanoseconds limit) {  // time runs out at once
+      finished = token;
+      limits.push_back(limit);
+    });
+    EXPECT_EQ(run.handle(event), stops) << event;
+    FakePipeline pipeline;
+    pipeline.onRun = [&] { EXPECT_FALSE(finished.stop_requested()) << event; };
+    EXPECT_EQ(run.run(pipeline), stops) << event;
+    EXPECT_EQ(finished.stop_requested(), waits) << event;
+    EXPECT_EQ(limits, std::vector(waits ? 1 : 0, std::chrono::nanoseconds(ConsoleRun::kFinishLimit))) << event;
+  }
 }
 
 }  // namespace
