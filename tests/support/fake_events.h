@@ -1,10 +1,6 @@
 // An events source whose platform side the test drives by hand.
 #pragma once
 
-#include <cstdint>
-#include <mutex>
-#include <string>
-
 #include "measurement/events.h"
 
 namespace ostrivel::testing {
@@ -12,38 +8,16 @@ namespace ostrivel::testing {
 class FakeEvents : public Events {
  public:
   using Events::Events;
-
-  // Delivers a platform event as the event-log poller would; dropped when not running.
-  void deliver(std::int64_t at, const std::string& kind) {
-    SourceCallback callback;
-    {
-      std::lock_guard lock(mutex);
-      callback = source;
-    }
-    if (callback) {
-      callback(at, kind);
-    }
-  }
-  int sourceStops() const {
-    std::lock_guard lock(mutex);
-    return stops;
-  }
+  // The platform's callback while the source runs; call it as the event-log poller would.
+  SourceCallback source;
+  int sourceStops = 0;
 
  protected:
-  void startSource(SourceCallback sourceCallback) override {
-    std::lock_guard lock(mutex);
-    source = std::move(sourceCallback);
-  }
+  void startSource(SourceCallback callback) override { source = std::move(callback); }
   void stopSource() override {
-    std::lock_guard lock(mutex);
-    ++stops;
+    ++sourceStops;
     source = nullptr;
   }
-
- private:
-  mutable std::mutex mutex;
-  SourceCallback source;
-  int stops = 0;
 };
 
 }  // namespace ostrivel::testing

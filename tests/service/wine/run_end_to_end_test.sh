@@ -1,54 +1,117 @@
 #!/usr/bin/env bash
-# The whole agent under Wine: "-run" against the local web API enrols without typing, measures,
-# uploads records with a session token, and enrols again when the credential is revoked.
+# The whole agent under Wine against the local web API, one prefix and one API throughout.
+# The first "-run" enrols without typing while its outbox cannot be written: it warns, keeps
+# sampling, and delivers once the outbox is back, with session tokens only; revoked, it enrols
+# again as the same PC. Then "-run" is killed outright at 50 random moments: after every kill each
+# file in outbox and history parses and identity.json is whole; at the end no temporary file was
+# ever sent, every record the server accepted is in history (or was removed on its "delete"), and
+# nothing in history was not accepted as it is there.
 source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
 
-start_api --auto-approve || finish
+KILLS=${OSTRIVEL_KILLS:-50}
+start_api --auto-approve --cadence 1 || finish
 export OSTRIVEL_API_URL="$API_URL"
+keep_wine_running  # one wineserver for every run, so a start takes a moment, not seconds
 
-wine "$AGENT_EXE" -run >"$WORK/out" 2>"$WORK/err" </dev/null &
-at_exit "wineserver -k"
+start_agent() {
+  echo "=== run $1" >>"$WORK/out"
+  wine "$AGENT_EXE" -run >>"$WORK/out" 2>>"$WORK/err" </dev/null &
+  AGENT_PID=$!
+}
+kill_agent() {
+  kill -9 "$AGENT_PID" 2>/dev/null
+  wait "$AGENT_PID" 2>/dev/null
+}
+agent_says() { grep -qE -- "$1" "$WORK/out"; }
+records_in() { ls "$DATA_UNIX/$1"/*.json 2>/dev/null; }
+server_has() { api_records | jq -e "[.[] | .body | fromjson? | $1] | any" >/dev/null; }
 
-agent_says() { grep -qF -- "$1" "$WORK/out"; }
-records_of_kind() { api_records | jq -r --arg kind "$1" '.[] | .body | fromjson? | select(.kind == $kind) | .kind'; }
-has_started_event() { api_records | jq -e '[.[] | .body | fromjson? | select(.kind == "events") | .events[0].kind] | index("started") != null' >/dev/null; }
-has_days_with_app() { api_records | jq -e '[.[] | .body | fromjson? | select(.kind == "days") | (.apps | length)] | any(. > 0)' >/dev/null; }
+# check_files WHEN: every record file parses; identity.json, once there, is whole.
+check_files() {
+  local files
+  files=$( { records_in outbox; records_in history; } | tr '\n' ' ')
+  if [ -n "$files" ] && ! jq empty $files 2>"$WORK/jq-errors"; then
+    fail "$1: a record file does not parse: $(cat "$WORK/jq-errors")"
+  fi
+  if [ -e "$DATA_UNIX/identity.json" ] &&
+     ! jq -e '.environment == "prd" and (.id | length > 0) and (.token | startswith("osv_"))' \
+       "$DATA_UNIX/identity.json" >/dev/null 2>&1; then
+    fail "$1: identity.json is not whole ($(wc -c <"$DATA_UNIX/identity.json") bytes)"
+  fi
+}
 
-# The first claim poll waits for the approval, then ten seconds: enrolment takes about that.
-wait_for 60 agent_says "[service] pipeline starting" || fail "the pipeline did not start"
-wait_for 30 has_started_event || fail "no events record with a \"started\" event reached the server"
-wait_for 30 has_days_with_app || fail "no days record naming an application reached the server"
+# Enrolment leaves ten seconds: the guard has run, and the outbox is not yet written. A file now
+# stands where the outbox folder belongs, so no record can be queued until it goes.
+start_agent 1
+wait_for 30 agent_says '\[initializer\] registration started' || fail "enrolment did not start"
+rm -rf "$DATA_UNIX/outbox"
+: >"$DATA_UNIX/outbox"
+wait_for 60 agent_says '\[warn\] \[service\] events[0-9]{14} not queued, the outbox write failed' ||
+  fail "no warning for the record that could not be queued"
+rm -f "$DATA_UNIX/outbox"
+wait_for 120 server_has 'select(.kind == "days") | .apps | length > 0' || fail "no days record naming an application"
 
 expect_contains "$WORK/out" "[info] [main] Ostrivel 2026.1.0.10 -> $API_URL"
-for line in "[initializer] registration started" "[initializer] polling the registration claim" \
-            "[initializer] registration claimed" "[initializer] agent ready" "[apis] serviceAccountToken ok"; do
-  expect_contains "$WORK/out" "$line"
-done
-[ -f "$DATA_UNIX/identity.json" ] || fail "no identity.json in the data folder"
+expect_not_contains "$WORK/out" "drain crashed"
 first_agent=$(jq -r .id "$DATA_UNIX/identity.json")
 [ -n "$first_agent" ] || fail "identity.json holds no agent id"
-
 # Every upload carried a session token from the exchange, never the credential itself.
 bad_auth=$(api_received ingest | jq '[.[] | select(((.headers.Authorization // .headers.authorization) // "") | startswith("Bearer ") | not)] | length')
 expect_eq "$bad_auth" 0 "ingest requests without a bearer session token"
-credential=$(jq -r .token "$DATA_UNIX/identity.json")
-if api_received ingest | grep -qF -- "$credential"; then fail "the credential itself was sent as a bearer token"; fi
+if api_received ingest | grep -qF -- "$(jq -r .token "$DATA_UNIX/identity.json")"; then
+  fail "the credential itself was sent as a bearer token"
+fi
+expect_eq "$(reg_get 'HKLM\SYSTEM\CurrentControlSet\Services\Ostrivel\Parameters' AgentState)" ok "AgentState"
 
-params='HKLM\SYSTEM\CurrentControlSet\Services\Ostrivel\Parameters'
-reg_value() { wine reg query "$params" /v "$1" 2>/dev/null | tr -d '\r' | awk -v name="$1" '$1 == name { print $3 }'; }
-expect_eq "$(reg_value AgentState)" ok "AgentState"
-reg_value LastUploadAt | grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z$' ||
-  fail "LastUploadAt is not a UTC stamp: '$(reg_value LastUploadAt)'"
-ls "$DATA_UNIX/history/"*.json >/dev/null 2>&1 || fail "no delivered file in the history folder"
-
-# The web account revokes the credential: the agent drops it and enrols again as the same PC.
+# The web account revokes the credential: the agent drops it and enrols again as the same PC,
+# and its new life's "started" event reaches the server.
 api_admin POST revoke "{\"agentId\":\"$first_agent\"}" >/dev/null
 api_admin POST expireSessions >/dev/null
-wait_for 120 agent_says "[initializer] credential dropped, enrolment starts over" ||
-  fail "the revoked credential was not dropped"
-wait_for 60 bash -c "[ \$(grep -c 'pipeline starting' '$WORK/out') -ge 2 ]" || fail "the pipeline did not start again"
+wait_for 120 agent_says 'credential dropped, enrolment starts over' || fail "the revoked credential was not dropped"
+wait_for 60 server_has 'select(.kind == "events") | .events[0].kind == "started"' || fail "no \"started\" event"
 previous=$(api_admin GET registrations | jq -r '[.[] | .previousAgentId | select(. != null and . != "")] | last // empty')
 expect_eq "$previous" "$first_agent" "previousAgentId of the second registration"
+kill_agent
+check_files "kill 1"
+
+for kill in $(seq 2 "$KILLS"); do
+  # Ten runs in the middle meet a server that asks for delivered files to be deleted.
+  if [ "$kill" -eq 21 ]; then api_admin POST options '{"delete":true}' >/dev/null; fi
+  if [ "$kill" -eq 31 ]; then api_admin POST options '{"delete":false}' >/dev/null; fi
+  start_agent "$kill"
+  # Anywhere from the start-up (guard, credential, first writes) to uploads in full swing.
+  sleep "$((RANDOM % 3)).$((RANDOM % 10))"
+  kill_agent
+  check_files "kill $kill"
+done
+
+# A last run delivers what is left, then is killed like the others.
+start_agent final
+outbox_empty() { [ -z "$(records_in outbox)" ]; }
+wait_for 60 outbox_empty || fail "the outbox was not drained: $(records_in outbox | head -n 3)"
+kill_agent
+check_files "the final kill"
+
+# Nothing partial ever left: every upload was a whole JSON object, none refused as malformed,
+# and the uploader never named a temporary file.
+ingest=$(api_received ingest)
+expect_eq "$(jq '[.[] | select((.body | fromjson? | type) != "object")] | length' <<<"$ingest")" 0 \
+  "uploads that were not a whole JSON object"
+expect_eq "$(jq '[.[] | select(.status == 400)] | length' <<<"$ingest")" 0 "uploads refused as malformed"
+if grep -F '[uploader]' "$WORK/out" | grep -qF '.tmp'; then fail "the uploader handled a temporary file"; fi
+
+# Every file the agent saw accepted and kept is in history under its name; none is still queued.
+record='[a-z]+[0-9]+(_[0-9]+)?\.json'  # a second record of one minute carries "_2" and so on
+for name in $(grep -oE "\[uploader\] $record -> ok \(kept\)" "$WORK/out" | awk '{print $2}' | sort -u); do
+  [ -f "$DATA_UNIX/history/$name" ] || fail "$name was accepted but is not in history"
+done
+# And every file in history holds bytes the server accepted: none corrupted, none moved unsent.
+jq -c '[.[] | select(.status == 200) | .body] | unique | .[]' <<<"$ingest" >"$WORK/accepted"
+for file in $(records_in history); do
+  grep -qxF -- "$(jq -Rsc . "$file")" "$WORK/accepted" ||
+    fail "$(basename "$file") in history was never accepted as it is"
+done
+grep -qE "\[uploader\] $record -> ok, sampling" "$WORK/out" || fail "no run met the server's delete"
 
 # No credential ever reaches a log.
 if grep -rqF -- "osv_" "$DATA_UNIX/logs" "$WORK/out" "$WORK/err"; then fail "a credential was written to a log"; fi
