@@ -18,24 +18,42 @@ class InMemoryRegistry : public Registry {
     std::lock_guard lock(mutex);
     keys[scope][name] = value;
   }
-  std::optional<std::string> peek(const std::string& scope, const std::string& name) const;
+  std::optional<std::string> peek(const std::string& scope, const std::string& name) const {
+    const auto all = values(scope);
+    return all.count(name) ? std::optional(all.at(name)) : std::nullopt;
+  }
   std::map<std::string, std::string> values(const std::string& scope) const {
     std::lock_guard lock(mutex);
     return keys.count(scope) ? keys.at(scope) : std::map<std::string, std::string>{};
-  }
-  bool keyExists(const std::string& scope) const {
-    std::lock_guard lock(mutex);
-    return keys.count(scope) > 0;
   }
 
   // How many times the store itself (the virtual operations) was reached.
   int storeCalls() const { return calls; }
 
  protected:
-  bool ensureKey(const std::string& scope) override;
-  std::optional<std::string> readString(const std::string& scope, const std::string& name) override;
-  bool writeString(const std::string& scope, const std::string& name, const std::string& value) override;
-  bool deleteValue(const std::string& scope, const std::string& name) override;
+  bool ensureKey(const std::string& scope) override {
+    ++calls;
+    std::lock_guard lock(mutex);
+    keys[scope];
+    return true;
+  }
+  std::optional<std::string> readString(const std::string& scope, const std::string& name) override {
+    ++calls;
+    return peek(scope, name);
+  }
+  // A value can only be written into a key that exists.
+  bool writeString(const std::string& scope, const std::string& name, const std::string& value) override {
+    ++calls;
+    std::lock_guard lock(mutex);
+    if (keys.count(scope) == 0) return false;
+    keys[scope][name] = value;
+    return true;
+  }
+  bool deleteValue(const std::string& scope, const std::string& name) override {
+    ++calls;
+    std::lock_guard lock(mutex);
+    return keys.count(scope) && keys[scope].erase(name) > 0;
+  }
 
  private:
   mutable std::mutex mutex;
