@@ -41,15 +41,12 @@ class RecordingLogger : public Logger {
 
   std::vector<std::string> messages() const {
     std::vector<std::string> out;
-    for (const auto& line : lines()) {
-      out.push_back(line.message);
-    }
+    for (const auto& line : lines()) out.push_back(line.message);
     return out;
   }
 
   // How many lines contain the text.
   std::size_t count(const std::string& text) const { return countIn(lines(), text); }
-
   bool contains(const std::string& text) const { return count(text) > 0; }
 
   void clear() {
