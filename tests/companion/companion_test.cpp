@@ -1,8 +1,10 @@
-// The logon check's decisions, the toast it hands on, and the console verbs.
-#include "companion/ui_companion.h"
-
+// The logon check's decisions, the toast it hands on and how a balloon shows it, and the console
+// verbs.
 #include <gtest/gtest.h>
 
+#include "companion/balloon_retry.h"
+#include "companion/toast_content.h"
+#include "companion/ui_companion.h"
 #include "support/fake_clock.h"
 #include "support/in_memory_file_system.h"
 #include "support/in_memory_registry.h"
@@ -165,6 +167,32 @@ TEST(UiCompanion, EveryVerbLogsWhatItWasAskedAndReturnsItsCode) {
   r.services.answer = false;
   EXPECT_EQ(r.run("-install", false, 1), "[ui] verb: -install|[ui] installing the service|[ui] install failed");
   EXPECT_EQ(r.services.calls, "stop install uninstall isInstalled isInstalled install ");
+}
+
+// The balloon's fields are fixed-size: the title holds 63 characters, the text 255.
+TEST(ToastContent, FillsDefaultsShowsOnlyTheFirstLineAndCutsToTheBalloonsFields) {
+  const std::pair<nlohmann::json, std::string> cases[] = {
+      {{{"lines", {"x"}}}, "Ostrivel|x|"},
+      {{{"title", std::string(99, 't')}, {"lines", {std::string(300, 'a'), "b"}}, {"action", "a:b"}},
+       std::string(63, 't') + "|" + std::string(255, 'a') + "|a:b"},
+      {{{"title", 7}, {"lines", {7}}}, "||"},
+      {{{"lines", "not a list"}}, "Ostrivel||"},
+      {"junk", "Ostrivel||"},
+  };
+  for (const auto& [payload, shown] : cases) {
+    const auto content = toastContent(Data(payload, "toast"));
+    EXPECT_EQ(content.title + "|" + content.text + "|" + content.link, shown) << payload;
+  }
+}
+
+// At logon the Run entry can start before the taskbar: adding the icon fails at first.
+TEST(BalloonRetry, RetriesTheIconForFiveSecondsAndReAddsItForEveryNewTaskbarWithinTheToast) {
+  using E = BalloonEvent;
+  EXPECT_EQ(balloonAction(E::retryTick, 4999, false), BalloonAction::addIcon);
+  EXPECT_EQ(balloonAction(E::retryTick, 5000, false), BalloonAction::stopRetrying);
+  EXPECT_EQ(balloonAction(E::retryTick, 2000, true), BalloonAction::stopRetrying);
+  EXPECT_EQ(balloonAction(E::taskbarCreated, 14999, true), BalloonAction::addIcon);
+  EXPECT_EQ(balloonAction(E::taskbarCreated, 15000, false), BalloonAction::none);
 }
 
 }  // namespace
