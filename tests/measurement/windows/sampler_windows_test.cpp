@@ -110,7 +110,7 @@ void writeInto(const NativeList& records, void* buffer, std::uint32_t size, std:
 }
 
 TEST(SamplerWindows, ProcessListGrowsItsBufferOnMismatchAndGivesUpAfterThreeCalls) {
-  std::vector<std::byte> buffer(kInitialBuffer);
+  ProcessBuffer buffer(kInitialBuffer);
   std::vector<std::uint32_t> sizes;
   const auto alwaysMismatch = [&](void*, std::uint32_t size, std::uint32_t* returned) {
     sizes.push_back(size);
@@ -154,7 +154,7 @@ TEST(SamplerWindows, ProcessListGrowsItsBufferOnMismatchAndGivesUpAfterThreeCall
   for (const auto& record : list) {
     bytes += sizeOf(record);
   }
-  std::vector<std::byte> small(bytes);
+  ProcessBuffer small(bytes);
   const auto pastTheEnd = [&](void* into, std::uint32_t size, std::uint32_t*) {
     writeInto(list, into, size, 100);
     return 0;
