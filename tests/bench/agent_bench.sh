@@ -3,7 +3,7 @@
 # and one run: ostrivel.exe -run against the local web API (approving by itself, cadence 1), a
 # bare sampling loop (the native process list and busy time every 5 s, the service list every
 # minute, nothing else) and an idle process as the floor. After the enrolment and a settling
-# pause, each is measured over windows from /proc/<pid>/stat and /proc/<pid>/smaps_rollup, at
+# pause, each is measured over windows from /proc/<pid>/task/*/schedstat and smaps_rollup, at
 # several counts of extra idle Windows processes; one table at the end.
 #   bash tests/bench/agent_bench.sh [--window SECONDS] [--windows N] [--counts 0,100,300] [--settle SECONDS]
 # Defaults: three windows of 600 s at 0, 100 and 300 extra processes, 30 s of settling (about
@@ -53,7 +53,6 @@ start_api --auto-approve --cadence 1 || exit 1
 export OSTRIVEL_API_URL="$API_URL"
 
 source "$root/tests/bench/proc_lib.sh"
-clk_tck=$(getconf CLK_TCK)
 
 echo "machine: $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1), $(wine --version 2>/dev/null)"
 echo "windows of ${window} s, ${windows} per count, extra idle processes: ${counts[*]}; load average now: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -93,37 +92,51 @@ mib() { awk -v kb="$1" 'BEGIN { printf "%.1f", kb / 1024 }'; }
 now_us() { echo "${EPOCHREALTIME/./}"; }
 gone() { echo "the $1 process (pid ${pid[$1]}) is gone" >&2; exit 1; }
 
-# Memory is read every 5 s, and the lowest level over the first and over the last minute of a
-# window is kept: after each upload WinHTTP runs a thread for about 30 s, whose stack comes and
-# goes with it, and a level read at one instant would show it or not by chance.
+# Every 5 s each process's threads and memory are read. A thread's CPU time is its time on a
+# CPU (schedstat, in nanoseconds) when last seen less when first seen in the window (0 for one
+# born in it), so the threads WinHTTP starts and ends count too. Of memory, the lowest level over
+# the first and over the last minute of a window is kept: after each upload WinHTTP runs a thread
+# for about 30 s, whose stack comes and goes with it, and a level read at one instant would show
+# it or not by chance.
 edge_s=$((window < 180 ? window / 3 : 60))
 declare -A cpu low_first low_last
-# measure_window: CPU % of one core of each process (and the wineserver) over one window into
-# cpu[NAME] (appended), the lowest "RSS DIRTY" (kB) of each over its edges into low_first and
+# measure_window: CPU % of one core of each process (and the wineserver) over one window,
+# appended to cpu[NAME]; the lowest "RSS DIRTY" (kB) of each over its edges in low_first and
 # low_last.
 measure_window() {
-  local name start_us end_us now elapsed_s ticks rss dirty
-  declare -A start_ticks
+  local name start_us end_us now elapsed_us key tid ns rss dirty total first=1
+  declare -A first_seen last_seen
   for name in "${names[@]}" server; do
-    start_ticks[$name]=$(cpu_ticks "${pid[$name]}") || gone "$name"
     low_first[$name]="" low_last[$name]=""
   done
   start_us=$(now_us)
   end_us=$((start_us + window * 1000000))
   while :; do
     now=$(now_us)
-    for name in "${names[@]}"; do
+    for name in "${names[@]}" server; do
+      [ -d "/proc/${pid[$name]}" ] || gone "$name"
+      while read -r tid ns; do
+        key="$name $tid"
+        # A thread first seen after the start was born in the window: all its time counts.
+        [ -n "${first_seen[$key]:-}" ] || first_seen[$key]=$((first ? ns : 0))
+        last_seen[$key]=$ns
+      done < <(task_runtimes "${pid[$name]}")
+      [ "$name" != server ] || continue
       read -r rss dirty < <(memory_kb "${pid[$name]}") || gone "$name"
       if [ $((now - start_us)) -le $((edge_s * 1000000)) ]; then low_first[$name]=$(lower "${low_first[$name]}" "$rss" "$dirty"); fi
       if [ $((end_us - now)) -le $((edge_s * 1000000 + 5000000)) ]; then low_last[$name]=$(lower "${low_last[$name]}" "$rss" "$dirty"); fi
     done
+    first=0
     [ $((end_us - now)) -gt 0 ] || break
     sleep "$(awk -v r=$((end_us - now)) 'BEGIN { s = r / 1e6; print (s < 5) ? s : 5 }')"
   done
-  elapsed_s=$(awk -v us=$(($(now_us) - start_us)) 'BEGIN { print us / 1e6 }')
+  elapsed_us=$((now - start_us))
   for name in "${names[@]}" server; do
-    ticks=$(cpu_ticks "${pid[$name]}") || gone "$name"
-    cpu[$name]+="$(awk -v t=$((ticks - start_ticks[$name])) -v hz="$clk_tck" -v s="$elapsed_s" 'BEGIN { printf "%.4f", t / hz / s * 100 }') "
+    total=0
+    for key in "${!last_seen[@]}"; do
+      [ "${key%% *}" = "$name" ] && total=$((total + last_seen[$key] - first_seen[$key]))
+    done
+    cpu[$name]+="$(awk -v ns="$total" -v us="$elapsed_us" 'BEGIN { printf "%.4f", ns / 1000 / us * 100 }') "
   done
 }
 # lower "RSS DIRTY"|"" RSS DIRTY: each field's lower value.

@@ -31,13 +31,14 @@ wineserver_pid() { prefix_processes | awk -F'\t' '$2 ~ /^wineserver/ { print $1;
 
 count_wine_processes() { prefix_processes | grep -vc $'\twineserver'; }
 
-# cpu_ticks PID: user plus system clock ticks of all its threads. The name field may hold
-# blanks, so the fields are counted from its closing parenthesis.
-cpu_ticks() {
+# task_runtimes PID: "TID NANOSECONDS" for each live thread, its time on a CPU so far.
+task_runtimes() {
   local stat
-  stat=$(<"/proc/$1/stat") || return 1
-  stat=${stat##*) }
-  awk '{ print $12 + $13 }' <<<"$stat"
+  for stat in /proc/"$1"/task/*/schedstat; do
+    read -r ns _ <"$stat" 2>/dev/null || continue
+    stat=${stat%/schedstat}
+    echo "${stat##*/} $ns"
+  done
 }
 
 # memory_kb PID: "RESIDENT PRIVATE_DIRTY" in kB.
