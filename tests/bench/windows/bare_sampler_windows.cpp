@@ -1,6 +1,6 @@
 // The least a sampler of the agent's design can do, as the floor the agent's own cost is compared
 // with: the native process list and the machine's busy time every 5 s, the service list every
-// minute, nothing kept, logged, written or sent. Run by tests/bench/agent_cost.sh.
+// minute, nothing kept, logged, written or sent. Run by tests/bench/agent_bench.sh.
 #include <cstdint>
 #include <cstring>
 #include <memory>

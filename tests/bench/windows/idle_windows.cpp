@@ -1,6 +1,6 @@
 // An idle Windows process: the floor of what any process costs under the system it runs on.
 // "idle_windows N" starts N idle copies of itself and returns, so a benchmark can give the
-// machine hundreds of processes to enumerate. Run by tests/bench/agent_cost.sh.
+// machine hundreds of processes to enumerate. Run by tests/bench/agent_bench.sh.
 #include <cstdio>
 #include <cstdlib>
 
