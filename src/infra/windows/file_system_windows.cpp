@@ -70,6 +70,13 @@ struct EntryAt {
 };
 
 EntryAt entryAt(const std::wstring& path) {
+  // An entry that is no reparse point is no link: its attributes say so without opening the
+  // folder that holds it (under Wine that listing costs four server round trips, the attributes
+  // none). A reparse point needs the listing for its tag; a failure gets the listing's answer.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return {true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, false};
+  }
   WIN32_FIND_DATAW found{};
   const HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) {

@@ -28,7 +28,7 @@ constexpr std::size_t kUniqueProcessId = 80;
 constexpr std::size_t kFixedPart = 88;
 
 template <typename T>
-T readAt(const std::vector<std::byte>& buffer, std::size_t offset) {
+T readAt(const ProcessBuffer& buffer, std::size_t offset) {
   T value;
   std::memcpy(&value, buffer.data() + offset, sizeof value);
   return value;
@@ -61,7 +61,7 @@ std::int32_t querySystemProcessInformation(void* buffer, std::uint32_t size, std
   return status;
 }
 
-std::vector<ProcessRecord> readProcessList(std::vector<std::byte>& buffer, const ProcessListQuery& query) {
+std::vector<ProcessRecord> readProcessList(ProcessBuffer& buffer, const ProcessListQuery& query) {
   std::int32_t status = kStatusInfoLengthMismatch;
   for (int call = 0; call < kMaxCalls && status == kStatusInfoLengthMismatch; ++call) {
     std::uint32_t returned = 0;

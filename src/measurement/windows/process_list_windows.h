@@ -4,11 +4,30 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "measurement/process_record.h"
 
 namespace ostrivel {
+
+// Leaves the bytes a buffer gains uninitialised: the native call writes what it returns, and the
+// pages of a buffer sized for a busy machine that it never reaches stay untouched, so they
+// cost no physical memory.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+using ProcessBuffer = std::vector<std::byte, UninitialisedAllocator<std::byte>>;
 
 // The native call: fills buffer (of size bytes), sets *returned to the length it needs or wrote,
 // and answers an NTSTATUS.
@@ -19,6 +38,6 @@ std::int32_t querySystemProcessInformation(void* buffer, std::uint32_t size, std
 
 // At most three calls; each length mismatch grows the buffer to the reported length plus 64 KiB,
 // and the buffer keeps that size for the next tick. Empty on any failure.
-std::vector<ProcessRecord> readProcessList(std::vector<std::byte>& buffer, const ProcessListQuery& query);
+std::vector<ProcessRecord> readProcessList(ProcessBuffer& buffer, const ProcessListQuery& query);
 
 }  // namespace ostrivel

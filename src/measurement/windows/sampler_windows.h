@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "measurement/sampler.h"
+#include "measurement/windows/process_list_windows.h"
 
 namespace ostrivel {
 
@@ -22,7 +23,7 @@ class SamplerWindows : public Sampler {
  private:
   // Allocated once and reused, so a tick makes no large allocation; grows only when the
   // process list outgrows it.
-  std::vector<std::byte> processBuffer;
+  ProcessBuffer processBuffer;
 };
 
 }  // namespace ostrivel

@@ -1,5 +1,9 @@
 // Delivers a full outbox to the local web API as fast as the uploader goes and prints the rate.
-// Run by tests/bench/upload_bench.sh: upload_bench_windows URL CREDENTIAL [FILES].
+// Run by tests/bench/upload_bench.sh: upload_bench_windows URL CREDENTIAL [FILES]. It says
+// "written" when the backlog is in place, "draining" when the uploader starts and "drained" at
+// the end, each a second before the next step, so the script sampling its memory sees the level
+// before the drain and the peak during it.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,13 +24,18 @@ namespace {
 
 using namespace ostrivel;
 
+// Counts the deliveries, so the drain's end is known without listing the backlog over and over
+// (which would cost this program more than the uploader it watches).
 class QuietLogger : public Logger {
  public:
   void log(std::uint32_t level, const std::string& message, const std::string&) override {
     if (level != kLevelInfo) {
       std::fprintf(stderr, "%s\n", message.c_str());
+    } else if (message.find(" -> ok") != std::string::npos) {
+      ++delivered;
     }
   }
+  std::atomic<int> delivered{0};
 };
 
 // The uploader's state values matter not here: a registry that keeps nothing.
@@ -45,6 +54,11 @@ std::string record(int n) {
     apps += (i ? ",\n\t\t\"app" : "\t\t\"app") + std::to_string(i) + "\": " + std::to_string(0.01 * (n % 97 + i));
   }
   return "{\n\t\"apps\": {\n" + apps + "\n\t},\n\t\"date\": \"202601051200\",\n\t\"n\": " + std::to_string(n) + "\n}";
+}
+
+void say(const char* phase) {
+  std::printf("%s\n", phase);
+  std::fflush(stdout);
 }
 
 }  // namespace
@@ -78,9 +92,12 @@ int main(int argc, char** argv) {
     std::snprintf(name, sizeof name, "\\days20260105%06d.json", n);
     fs.writeAtomic(outbox + name, record(n));
   }
+  say("written");
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  say("draining");
   const auto started = std::chrono::steady_clock::now();
   uploader.start(outbox, history);
-  while (!fs.list(outbox).empty()) {
+  while (log.delivered < files) {
     if (std::chrono::steady_clock::now() - started > std::chrono::minutes(10)) {
       std::fprintf(stderr, "gave up after 10 minutes\n");
       return 1;
@@ -88,6 +105,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  say("drained");
+  std::this_thread::sleep_for(std::chrono::seconds(1));
   uploader.stop();
   const auto delivered = static_cast<double>(fs.list(history).size());
   std::printf("delivered %.0f of %d files in %.2f s: %.0f files per second\n", delivered, files, seconds,
