@@ -1,5 +1,5 @@
 // The local web API driven over HTTP as the Wine tests drive it: enrolment, exchange, ingest,
-// refusals, scripted answers, the request list and a restart over the same state.
+// refusals, scripted answers and the request list (the upload Wine test restarts it over its state).
 #include "api_server.h"
 
 #include <gtest/gtest.h>
@@ -52,7 +52,7 @@ struct RunningServer {
   std::map<std::string, std::string> held;
 };
 
-TEST(ApiServer, AnswersAnAgentThroughItsAccountsChangesAndKeepsItsStateOverARestart) {
+TEST(ApiServer, AnswersAnAgentThroughItsAccountsChanges) {
   testing::TempDirectory state;
   const std::string record = "{\"kind\":\"days\",\n\t\"x\":\"\xc3\xa9\"}";
   const std::string exchange = R"({"serviceAccountToken":"{secret}"})";
@@ -90,21 +90,13 @@ TEST(ApiServer, AnswersAnAgentThroughItsAccountsChangesAndKeepsItsStateOverARest
       {"GET", "/register/{nonce}", "", 202, ""},
       {"GET", "/register/{nonce}", "", 200, R"({"agentId":"{agentId}","secret":"osv_)"},
   };
-  std::map<std::string, std::string> held;
-  {
-    RunningServer api(state.path(), AccountOptions{false, 3600, 5, true});
-    for (const auto& step : steps) {
-      const std::string expected = api.fill(step.answer);
-      const auto [status, answer] = api.call(step.method, step.path, step.body);
-      EXPECT_EQ(status, step.status) << step.method << " " << step.path << " " << step.body.substr(0, 80);
-      EXPECT_NE(answer.find(expected), std::string::npos) << step.path << ": " << answer;
-    }
-    held = api.held;
+  RunningServer api(state.path(), AccountOptions{false, 3600, 5, true});
+  for (const auto& step : steps) {
+    const std::string expected = api.fill(step.answer);
+    const auto [status, answer] = api.call(step.method, step.path, step.body);
+    EXPECT_EQ(status, step.status) << step.method << " " << step.path << " " << step.body.substr(0, 80);
+    EXPECT_NE(answer.find(expected), std::string::npos) << step.path << ": " << answer;
   }
-  RunningServer restarted(state.path());
-  restarted.held = held;
-  restarted.call("POST", "/serviceAccountToken", exchange);
-  EXPECT_NE(restarted.call("POST", "/ingest", "{}").second.find("000003.json"), std::string::npos);
 }
 
 }  // namespace
