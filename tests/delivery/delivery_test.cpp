@@ -113,12 +113,8 @@ struct Rig {
   // Puts record files whose content is their name and scripts the ingest answers; then starts the
   // uploader, or wakes it through its outbox watch, and waits until its passes are over.
   void run(const Strings& names, std::vector<HttpResponse> ingest = {}) {
-    for (const auto& name : names) {
-      fs.putFile(kOutbox + "\\" + name, name);
-    }
-    if (!ingest.empty()) {
-      http.script("ingest", std::move(ingest));
-    }
+    for (const auto& name : names) fs.putFile(kOutbox + "\\" + name, name);
+    if (!ingest.empty()) http.script("ingest", std::move(ingest));
     const std::size_t idle = waits.intervals().size();
     idle == 0 ? uploader.start(kOutbox, kHistory) : fs.fireWatch();
     ASSERT_TRUE(waits.awaitIdle(idle == 0 ? 2 : idle + 1));  // the worker begins with a wait
@@ -169,9 +165,7 @@ TEST(FileUploader, AFileThatCannotLeaveTheOutboxIsSentOncePerPassAndOneNeverRead
   bool stuck = true;  // read by the worker only between the runs
   int lists = 0;
   rig.fs.setFault([&](FsOp op, const std::string& path) {
-    if (op == FsOp::list && path == kOutbox && ++lists == 1) {
-      throw std::runtime_error("disk gone");
-    }
+    if (op == FsOp::list && path == kOutbox && ++lists == 1) throw std::runtime_error("disk gone");
     return (op == FsOp::read && path.ends_with("b.json")) ||
            (stuck &&
             ((op == FsOp::move && path.ends_with("a.json")) || (op == FsOp::remove && path.ends_with("c.json"))));
