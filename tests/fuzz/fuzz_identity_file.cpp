@@ -20,9 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (const auto identity = store.loadIdentity()) {
     // Once in the file (invalid UTF-8 of a legacy value replaced on the way), it reads back the same.
     const auto again = store.loadIdentity();
-    if (!ostrivel::isValidToken(identity->token) || !again || again != store.loadIdentity()) {
-      __builtin_trap();
-    }
+    if (!ostrivel::isValidToken(identity->token) || !again || again != store.loadIdentity()) __builtin_trap();
   }
   return 0;
 }

@@ -1,8 +1,11 @@
-// Enrolment over a scripted web API and a recording wait: requests, lines, waits and stored values.
-#include "enrolment/initializer.h"
-
+// Enrolment: the persisted values as other processes and older versions may have left them; the
+// credential's form, its file and the move of a legacy registry credential into it; and enrolment
+// over a scripted web API and a recording wait (requests, lines, waits and stored values).
 #include <gtest/gtest.h>
 
+#include "enrolment/agent_state_store.h"
+#include "enrolment/identity_store.h"
+#include "enrolment/initializer.h"
 #include "support/in_memory_file_system.h"
 #include "support/in_memory_registry.h"
 #include "support/recording_logger.h"
@@ -10,6 +13,68 @@
 
 namespace ostrivel::testing {
 namespace {
+
+TEST(AgentStateStore, ReadsOddStoredTextsAsTheirDefaultsAndUnknownScopesNeverReachTheStore) {
+  InMemoryRegistry registry;
+  const AgentStateStore store(registry);
+  EXPECT_FALSE(registry.set("Parameters", "AgentState", "ok") || registry.erase("SECURE", "Token"));
+  EXPECT_EQ(registry.get("users", "NoticeSeen"), std::nullopt);
+  EXPECT_EQ(registry.storeCalls(), 0);
+  registry.seed("parameters", "AgentState", "OK");
+  registry.seed("parameters", "PendingNonce", "n/9");  // an older version stored it unchecked
+  EXPECT_EQ(store.pendingNonce(), std::nullopt);
+  EXPECT_EQ(store.readState(), AgentState::unregistered);
+  // Read like atoi, kept only when allowed.
+  for (const auto& [text, minutes] : {std::pair{" 2x", 2}, {"+10", 10}, {"3", 1}, {"99999999999999999999", 1}}) {
+    registry.seed("parameters", "CadenceMinutes", text);
+    EXPECT_EQ(store.cadenceMinutes(), minutes) << text;
+  }
+}
+
+TEST(IdentityStore, MovesALegacyCredentialIntoTheFileOnceItCanBeWrittenAndTrustsOnlyThisEnvironmentsFile) {
+  EXPECT_TRUE(isValidToken("osv_-_09AZaz"));
+  for (const char* token : {"", "osv_", "OSV_abc", "xosv_a", "osv_a.b", "osv_a b", "osv_\xC3\xA9"}) {
+    EXPECT_FALSE(isValidToken(token)) << token;
+  }
+  InMemoryFileSystem files;
+  InMemoryRegistry registry;
+  IdentityStore store(files, registry, "C:\\data\\");
+  EXPECT_EQ(store.loadIdentity(), std::nullopt);
+  const auto seedLegacy = [&](const std::string& scope, const std::string& token) {
+    for (const auto& [name, value] :
+         {std::pair{"Token", token}, {"AgentId", scope + "-id"}, {"AgentName", scope + "-pc"}}) {
+      registry.seed(scope, name, value);
+    }
+  };
+  seedLegacy("parameters", "osv_bad token");
+  seedLegacy("secure", "osv_Secure1");
+  registry.seed("parameters", "AgentState", "ok");
+  const Identity legacy{"secure-id", "secure-pc", "osv_Secure1"};
+  files.setFault([](FsOp op, const std::string&) { return op == FsOp::writeAtomic; });
+  EXPECT_EQ(store.loadIdentity(), legacy);  // erased only once the file holds it
+  EXPECT_EQ(registry.values("secure").size(), 3u);
+  files.setFault(nullptr);
+  EXPECT_EQ(store.loadIdentity(), legacy);
+  const std::string text =
+      "{\n\t\"environment\": \"prd\",\n\t\"id\": \"secure-id\",\n\t\"name\": \"secure-pc\",\n\t\"token\": "
+      "\"osv_Secure1\"\n}";
+  const std::string path = "C:\\data\\identity.json";
+  EXPECT_EQ(files.peek(path), text);
+  EXPECT_EQ(registry.values("secure").size() + registry.values("parameters").size(), 1u);  // AgentState stays
+  files.putFile(path, "\xEF\xBB\xBF" + text);
+  EXPECT_EQ(store.loadIdentity(), legacy);
+
+  // A file of another environment (a test server's) hides a legacy credential; one with an invalid token does not.
+  seedLegacy("parameters", "osv_legacy");
+  files.putFile(path, R"({"environment":"dev","id":"1","name":"pc","token":"osv_ok"})");
+  EXPECT_EQ(store.readIdentity(), std::nullopt);
+  files.putFile(path, R"({"environment":"prd","id":"1","name":"pc","token":"osv_"})");
+  EXPECT_EQ(store.readIdentity(), (Identity{"parameters-id", "parameters-pc", "osv_legacy"}));
+  EXPECT_EQ(registry.values("parameters").size(), 4u);  // read, not moved
+  store.clearIdentity();
+  EXPECT_FALSE(files.exists(path));
+  EXPECT_EQ(registry.values("parameters"), (std::map<std::string, std::string>{{"AgentState", "ok"}}));
+}
 
 const HttpResponse kClaim{200, R"({"secret":"osv_Abc-123_x","tokenId":"t-1","agentId":"agent-7"})"};
 
@@ -79,9 +144,7 @@ TEST(Initializer, EnrolsAgainAfterADroppedCredentialThroughStopsRetriesRestartsA
   EXPECT_EQ(sent.back().method + " " + sent.back().path + " " + sent.back().token, "DELETE register/" + nonce + " ");
   std::vector<std::string> said;  // nothing is said while the claim waits for approval but that it is polled
   for (const auto& message : log.messages()) {
-    if (message.find("polling the registration claim") == std::string::npos) {
-      said.push_back(message.substr(14));
-    }
+    if (message.find("polling the registration claim") == std::string::npos) said.push_back(message.substr(14));
   }
   EXPECT_EQ(said,
             (std::vector<std::string>{

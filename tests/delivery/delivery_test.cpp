@@ -1,12 +1,15 @@
-// What the uploader does with each answer: history, deletion, drops, holds, back-off, dead credentials;
-// and the back-off table and outbox clean-up it shares with the service.
-#include "delivery/file_uploader.h"
-
+// Delivery over the fakes: the lenient readers of the server's answers; the session exchange, the
+// bearer and the refresh on 401; what the uploader does with each answer (history, deletion, drops,
+// holds, back-off, dead credentials); the back-off table and the outbox clean-up.
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <latch>
 #include <stdexcept>
+#include <thread>
 
+#include "delivery/api_answers.h"
+#include "delivery/file_uploader.h"
 #include "delivery/outbox_files.h"
 #include "records/time_keys.h"
 #include "support/in_memory_file_system.h"
@@ -23,9 +26,82 @@ using Seconds = std::vector<std::int32_t>;
 
 const std::string kOutbox = "C:\\ProgramData\\Ostrivel\\outbox";
 const std::string kHistory = "C:\\ProgramData\\Ostrivel\\history";
-const HttpResponse kSession{200, R"({"sessionJwt":"jwt-1"})"};
-
 HttpResponse answer(std::int32_t status, std::string body = {}) { return {status, std::move(body)}; }
+const HttpResponse kSession{200, R"({"sessionJwt":"jwt-1"})"};
+HttpResponse session(int n) { return answer(200, R"({"sessionJwt":"jwt-)" + std::to_string(n) + "\"}"); }
+
+TEST(ApiAnswers, OnlyMembersOfTheExactTypeInAnObjectNestedAtMostSixteenDeepCount) {
+  for (const char* body : {R"({"error":42})", R"(["error","x"])", "<html>404</html>", R"({"error":"x")"}) {
+    EXPECT_EQ(jsonString(body, "error"), "") << body;
+  }
+  // Brackets nested far deeper than any answer once ended the agent on a stack overflow.
+  for (const int depth : {15, 16, 100000}) {
+    const std::string body = R"({"error":"x","more":)" + std::string(depth, '[') + "1" + std::string(depth, ']') + "}";
+    EXPECT_EQ(jsonString(body, "error"), depth < 16 ? "x" : "") << depth;
+  }
+  EXPECT_TRUE(jsonDelete(R"({"delete":true})"));
+  EXPECT_FALSE(jsonDelete(R"({"delete":"true"})") || jsonDelete("{}") || jsonDelete("true"));
+  for (const auto& [cadence, minutes] :
+       {std::pair{"1", 1}, {"2", 2}, {"5", 5}, {"10", 10}, {"5.0", 0}, {"\"5\"", 0}, {"3", 0}, {"0", 0}, {"-5", 0}}) {
+    EXPECT_EQ(jsonCadenceMinutes(std::string(R"({"cadenceMinutes":)") + cadence + "}").value_or(0), minutes) << cadence;
+  }
+  // At most 200 characters, never half of one (a 3-byte, a 4-byte and a stray continuation byte), no control.
+  EXPECT_EQ(forLog("a\r\nb\tc\x7f\xC2\x85\xC2\xA0z"), "a??b?c??\xC2\xA0z");
+  const std::string text = std::string(196, 'x') + "\xE0\xA4\x85\xF0\x9F\x98\x80\x80";
+  EXPECT_EQ(forLog(text + "yz"), text + "y");
+}
+
+TEST(ApiClient, ExchangesOnceSendsTheBearerAndRefreshesOnceOn401) {
+  ScriptedHttpRequest http{"https://api.test//"};
+  RecordingLogger log;
+  const Identity identity{"agent-1", "PC-1", "osv_sécret"};
+  ApiClient api{http, identity, log};
+  http.script("serviceAccountToken", {session(1), session(2), {401, "no"}, {200, "{}"}});
+  http.script("ingest", {{200, "one"}, {200, ""}, {401, ""}, {401, "expired"}, {401, ""}});
+  EXPECT_EQ(api.authedPost("ingest", "a").body, "one");
+  api.call("GET", "ingest", "ignored");
+  const AuthedResponse twice = api.call("DELETE", "ingest", "");  // refused again after the refresh
+  const AuthedResponse refused = api.authedPost("ingest", "b");   // the refresh itself is refused
+  api.get("register/n");                                          // plain calls never carry a token and never exchange
+  api.del("register/n");
+  api.post("register", "{}");
+  const AuthedResponse empty = api.authedPost("ingest", "c");  // an exchange answered 200 without a token
+  EXPECT_EQ(twice.body + std::to_string(twice.fromExchange) + " " + refused.body +
+                std::to_string(refused.fromExchange) + " " + std::to_string(empty.status) + empty.body,
+            "expired0 no1 0{}");
+  // The exchange is compact, with the credential's UTF-8 as it is.
+  const std::string exchange = "POST serviceAccountToken  {\"serviceAccountToken\":\"osv_sécret\"}";
+  Strings sent;
+  for (const auto& request : http.sent()) {
+    sent.push_back(request.method + " " + request.path + " " + request.token + " " + request.body);
+  }
+  EXPECT_EQ(sent, (Strings{exchange, "POST ingest jwt-1 a", "GET ingest jwt-1 ", "DELETE ingest jwt-1 ", exchange,
+                           "DELETE ingest jwt-2 ", "POST ingest jwt-2 b", exchange, "GET register/n  ",
+                           "DELETE register/n  ", "POST register  {}", exchange}));
+  EXPECT_EQ(http.sent()[0].url, "https://api.test/serviceAccountToken");
+  EXPECT_EQ(log.messages(),
+            (Strings{"[apis] serviceAccountToken ok", "[apis] serviceAccountToken ok",
+                     "[apis] serviceAccountToken -> 401", "[apis] serviceAccountToken 200 without a sessionJwt"}));
+}
+
+TEST(ApiClient, TwoCallersRefusedTogetherShareOneRefresh) {
+  ScriptedHttpRequest http;
+  RecordingLogger log;
+  const Identity identity;
+  ApiClient api{http, identity, log};
+  std::atomic<int> exchanges{0};
+  std::latch bothOut(2);  // both requests are out with the first token before either is refused
+  http.setHandler([&](const SentRequest& request) {
+    if (request.path == "serviceAccountToken") return session(++exchanges);
+    return request.token == "jwt-1" ? (bothOut.arrive_and_wait(), answer(401)) : answer(200, request.token);
+  });
+  HttpResponse first, second;
+  {
+    std::jthread a([&] { first = api.authedPost("ingest", "a"); });
+    std::jthread b([&] { second = api.authedPost("ingest", "b"); });
+  }
+  EXPECT_EQ(first.body + second.body + std::to_string(exchanges.load()), "jwt-2jwt-22");
+}
 
 // An uploader over in-memory files, a scripted server and a fake clock, with waits that take no time.
 struct Rig {
@@ -37,12 +113,8 @@ struct Rig {
   // Puts record files whose content is their name and scripts the ingest answers; then starts the
   // uploader, or wakes it through its outbox watch, and waits until its passes are over.
   void run(const Strings& names, std::vector<HttpResponse> ingest = {}) {
-    for (const auto& name : names) {
-      fs.putFile(kOutbox + "\\" + name, name);
-    }
-    if (!ingest.empty()) {
-      http.script("ingest", std::move(ingest));
-    }
+    for (const auto& name : names) fs.putFile(kOutbox + "\\" + name, name);
+    if (!ingest.empty()) http.script("ingest", std::move(ingest));
     const std::size_t idle = waits.intervals().size();
     idle == 0 ? uploader.start(kOutbox, kHistory) : fs.fireWatch();
     ASSERT_TRUE(waits.awaitIdle(idle == 0 ? 2 : idle + 1));  // the worker begins with a wait
@@ -51,9 +123,7 @@ struct Rig {
   Strings said() const {
     Strings out;
     for (const auto& message : log.messages()) {
-      if (message.starts_with("[uploader] ")) {
-        out.push_back(message.substr(11));
-      }
+      if (message.starts_with("[uploader] ")) out.push_back(message.substr(11));
     }
     return out;
   }
@@ -95,9 +165,7 @@ TEST(FileUploader, AFileThatCannotLeaveTheOutboxIsSentOncePerPassAndOneNeverRead
   bool stuck = true;  // read by the worker only between the runs
   int lists = 0;
   rig.fs.setFault([&](FsOp op, const std::string& path) {
-    if (op == FsOp::list && path == kOutbox && ++lists == 1) {
-      throw std::runtime_error("disk gone");
-    }
+    if (op == FsOp::list && path == kOutbox && ++lists == 1) throw std::runtime_error("disk gone");
     return (op == FsOp::read && path.ends_with("b.json")) ||
            (stuck &&
             ((op == FsOp::move && path.ends_with("a.json")) || (op == FsOp::remove && path.ends_with("c.json"))));
@@ -164,9 +232,7 @@ TEST(FileUploader, ThirtyMinutesOfLoginRefusalsDeclareTheCredentialDead) {
       {0, 401}, {0, 401}, {1200, 503}, {1500, 401}, {1500, 401}, {3299, 401}, {3299, 401}, {3300, 401}, {3300, 401}};
   const std::int64_t start = rig.clock.nowMs();
   rig.http.setHandler([&](const SentRequest& request) {
-    if (request.path != "ingest") {
-      return kSession;
-    }
+    if (request.path != "ingest") return kSession;
     const auto [at, status] = answers.front();
     answers.pop_front();
     rig.clock.set(start + at * 1000);
@@ -192,14 +258,10 @@ TEST(FileUploader, HistoryKeepsSevenDaysAndTheOutboxSixtyAgedOnceADay) {
   Rig rig;
   constexpr std::int64_t kDayMs = 24 * 3600 * 1000;
   const auto day = [&](int ago) { return dayKey(rig.clock.nowMs() - ago * kDayMs); };
-  for (int ago = 101; ago <= 108; ++ago) {
-    rig.fs.putFile(kHistory + "\\days" + day(ago) + "1200.json", "old");
-  }
+  for (int ago = 101; ago <= 108; ++ago) rig.fs.putFile(kHistory + "\\days" + day(ago) + "1200.json", "old");
   rig.fs.putFile(kHistory + "\\apps.json", "undated");
   Strings outbox{"events" + day(60) + "-0001.json"};
-  for (int ago = 0; ago <= 60; ++ago) {
-    outbox.push_back("days" + day(ago) + "1200.json");
-  }
+  for (int ago = 0; ago <= 60; ++ago) outbox.push_back("days" + day(ago) + "1200.json");
   rig.run(outbox, {answer(200)});
   EXPECT_EQ(rig.said()[0], "history aged past 7 days, 1 files");
   EXPECT_EQ(rig.said()[1], "outbox over 60 days, 2 files dropped undelivered");
@@ -232,9 +294,7 @@ TEST(FileUploader, WakesDuringAPassGiveExactlyOneMorePass) {
 TEST(FileUploader, StopEndsTheRealBackOffAtOnceAndStartResumesAtOnce) {
   Rig rig(3600, waitOnCondition);
   rig.retry.escalate();
-  for (int i = 0; i < 6; ++i) {
-    rig.retry.next();  // the next back-off is the long table's ten minutes, past the test's time-out
-  }
+  for (int i = 0; i < 6; ++i) rig.retry.next();  // the next back-off is the long table's ten minutes, past the time-out
   rig.fs.putFile(kOutbox + "\\a.json", "a");
   rig.http.script("ingest", {answer(503), answer(200)});
   rig.uploader.start(kOutbox, kHistory);
@@ -261,15 +321,11 @@ TEST(RetrySchedule, ShortTableCapsAtAMinuteEscalationGoesOnToTenAndResetStartsOv
 
 TEST(OutboxFiles, RemovesOnlyWhatAnAtomicWriteLeftBehindAMinuteAgo) {
   InMemoryFileSystem fs;
-  for (const auto& [name, age] : {std::pair{"a.7.tmp", 60000},
-                                  {"days1.json.12.tmp", 90000},
-                                  {"b.json.3.tmp", 59999},
-                                  {"setup.tmp", 90000},
-                                  {".1.tmp", 90000},
-                                  {"c.x.tmp", 90000},
-                                  {"d..tmp", 90000}}) {
-    fs.putFile(std::string("C:\\out\\") + name, "", 1000000 - age);
+  for (const char* name : {"days1.json.12.tmp", "setup.tmp", ".1.tmp", "c.x.tmp", "d..tmp"}) {
+    fs.putFile(std::string("C:\\out\\") + name, "", 1000000 - 90000);
   }
+  fs.putFile("C:\\out\\a.7.tmp", "", 1000000 - 60000);  // a minute to the millisecond
+  fs.putFile("C:\\out\\b.json.3.tmp", "", 1000000 - 59999);
   EXPECT_EQ(removeStaleTemporaries(fs, "C:\\out", 1000000), 2);
   EXPECT_EQ(fs.names("C:\\out"), (Strings{".1.tmp", "b.json.3.tmp", "c.x.tmp", "d..tmp", "setup.tmp"}));
 }
