@@ -27,10 +27,10 @@ struct Driver {
   std::optional<Data> tick(const Snapshot& snapshot, std::int64_t atMs, double busy = 0.0) {
     return accounting.tick(snapshot, busy, atMs, cpus, [this] { return ++serviceCalls, services; });
   }
-  // The apps (or services) of the sample the tick closes; null when it closes none.
-  json shares(const Snapshot& snapshot, std::int64_t atMs, double busy = 0.0, const char* part = "apps") {
-    const auto sample = tick(snapshot, atMs, busy);
-    return sample ? sample->payload[part] : json();
+  // The apps of the sample the tick closes; null when it closes none.
+  json shares(const Snapshot& snapshot, std::int64_t atMs) {
+    const auto sample = tick(snapshot, atMs);
+    return sample ? sample->payload["apps"] : json();
   }
   CpuAccounting accounting;
   ServiceMap services;
@@ -170,25 +170,22 @@ TEST(Sampler, StopEndsAPendingWaitAtOnce) {
 TEST(Events, FramesEachRunWithStartedAndStoppedAndDropsUnknownKinds) {
   testing::FakeClock clock(1000);
   testing::FakeEvents events(clock);
-  std::vector<std::pair<std::int64_t, std::string>> received;
+  std::vector<std::string> received;   // "at kind"
   events.stop();                       // never started: nothing
   for (int run = 0; run < 2; ++run) {  // the same object runs again after a re-enrolment
-    events.start([&](const Data& data) { received.emplace_back(data.payload["at"], data.payload["kind"]); });
+    events.start([&](const Data& data) {
+      received.push_back(data.payload["at"].dump() + " " + data.payload["kind"].get<std::string>());
+    });
     for (const char* kind : {"boot", "hibernate", ""}) events.source(500, kind);
-    for (const char* kind : {"lock", "remoteConnect", "resume"}) events.onSessionChange(kind);
+    for (const char* kind : {"lock", "remoteConnect", "resume", "logon"}) events.onSessionChange(kind);
     clock.set(2000);
     events.stop();
     events.stop();
     events.onSessionChange("unlock");  // after the run: no receiver
   }
-  EXPECT_EQ(received, (std::vector<std::pair<std::int64_t, std::string>>{{1000, "started"},
-                                                                         {500, "boot"},
-                                                                         {1000, "lock"},
-                                                                         {2000, "stopped"},
-                                                                         {2000, "started"},
-                                                                         {500, "boot"},
-                                                                         {2000, "lock"},
-                                                                         {2000, "stopped"}}));
+  EXPECT_EQ(received,
+            (std::vector<std::string>{"1000 started", "500 boot", "1000 lock", "1000 logon", "2000 stopped",
+                                      "2000 started", "500 boot", "2000 lock", "2000 logon", "2000 stopped"}));
   EXPECT_EQ(events.sourceStops, 2);
 }
 

@@ -314,60 +314,49 @@ struct FakePipeline : ServicePipeline {
   std::vector<std::string> names;
 };
 
-TEST(ServiceHost, ReportsStartPendingWhileItsStartWorksThenRunningThenStoppedAsCleanOrFailed) {
+// The handler never throws and never waits for the pipeline; it passes on the four session events
+// the agent records and a suspend, before the pipeline is published too. Pending states repeat
+// every five seconds, the checkpoint rising.
+TEST(ServiceHost, ReportsPendingStatesPassesControlsOnAndStopsAsCleanOrFailed) {
   Reports reports;
   testing::StepWait ticks;
   ServiceHost host(reports, ticks.waiter());
   FakePipeline pipeline;
-  pipeline.onRun = [&] { host.handleControl(kControlStop, 0, &pipeline); };
+  // clang-format off
+  const std::pair<std::uint32_t, std::uint32_t> controls[] = {{kControlSessionChange, kSessionLock},
+      {kControlSessionChange, 3 /* remote connect */}, {kControlSessionChange, kSessionUnlock},
+      {kControlSessionChange, kSessionLogon}, {kControlSessionChange, kSessionLogoff},
+      {kControlPowerEvent, 18 /* resume */}, {kControlPowerEvent, kPowerSuspend}, {kControlInterrogate, 0},
+      {kControlSessionChange, kSessionLock}};
+  // clang-format on
+  pipeline.onRun = [&] {
+    for (const auto& [control, type] : controls) EXPECT_EQ(host.handleControl(control, type, &pipeline), kNoError);
+    EXPECT_EQ(host.handleControl(kControlPause, 0, &pipeline), kCallNotImplemented);
+    for (int tick = 0; tick < 20; ++tick) ticks.step();  // running normally: nothing to report
+    host.handleControl(kControlShutdown, 0, nullptr);
+    for (int tick = 0; tick < 24; ++tick) ticks.step();  // 12 s of stopping
+  };
   std::size_t reportsBeforeStart = 0;
   host.serve(&pipeline, [&] {
     // The data folder's guard on a slow disk: 12 s of the watcher's ticks go by.
     reportsBeforeStart = reports.all.size();
+    EXPECT_EQ(host.handleControl(kControlSessionChange, kSessionLock, nullptr), kNoError);
     ticks.awaitWaits(1);
     for (int tick = 0; tick < 24; ++tick) ticks.step();
   });
   EXPECT_EQ(reportsBeforeStart, 1u);  // start pending, which only a connected service can report
-  // Again at 5 s and 10 s of the start, the checkpoint rising; running takes the stop, shutdown,
-  // power and session controls.
+  EXPECT_EQ(pipeline.names, (std::vector<std::string>{"lock", "unlock", "logon", "logoff", "suspend", "lock"}));
+  // Running takes the stop, shutdown, power and session controls.
   // clang-format off
   EXPECT_EQ(reports.all, (std::vector<Report>{{kStartPending, 20000, 1, 0, 0}, {kStartPending, 20000, 2, 0, 0},
       {kStartPending, 20000, 3, 0, 0}, {kRunning, 0, 0, 0xC5, 0}, {kStopPending, 20000, 4, 0, 0},
-      {kStopped, 0, 0, 0, 0}}));
+      {kStopPending, 20000, 5, 0, 0}, {kStopPending, 20000, 6, 0, 0}, {kStopped, 0, 0, 0, 0}}));
   // clang-format on
   // A pipeline that gave up by itself stops the service as failed, for its recovery to restart it.
   Reports failed;
   pipeline.onRun = [] {};
   ServiceHost(failed).serve(&pipeline);
   EXPECT_EQ(failed.all.back(), (Report{kStopped, 0, 0, 0, ServiceHost::kFailedExitCode}));
-}
-
-// The handler never throws and never waits for the pipeline; it passes on the four session events
-// the agent records and a suspend, before the pipeline is published too.
-TEST(ServiceHost, PassesSessionAndPowerControlsOnAndRepeatsStopPendingEveryFiveSecondsAfterAShutdown) {
-  Reports reports;
-  ServiceHost host(reports);
-  FakePipeline pipeline;
-  // clang-format off
-  const std::pair<std::uint32_t, std::uint32_t> controls[] = {{kControlSessionChange, kSessionLock},
-      {kControlSessionChange, 3 /* remote connect */}, {kControlSessionChange, kSessionUnlock},
-      {kControlSessionChange, kSessionLogon}, {kControlSessionChange, kSessionLogoff},
-      {kControlPowerEvent, 18 /* resume */}, {kControlPowerEvent, kPowerSuspend}, {kControlInterrogate, 0}};
-  // clang-format on
-  for (const auto& [control, type] : controls) EXPECT_EQ(host.handleControl(control, type, &pipeline), kNoError);
-  EXPECT_EQ(pipeline.names, (std::vector<std::string>{"lock", "unlock", "logon", "logoff", "suspend"}));
-  EXPECT_EQ(host.handleControl(kControlSessionChange, kSessionLock, nullptr), kNoError);
-  EXPECT_EQ(host.handleControl(kControlPause, 0, &pipeline), kCallNotImplemented);
-  for (int tick = 0; tick < 20; ++tick) host.watcherTick();  // running normally: nothing to report
-  EXPECT_TRUE(reports.all.empty());
-
-  host.handleControl(kControlShutdown, 0, nullptr);
-  EXPECT_TRUE(host.stopToken().stop_requested());
-  for (int tick = 0; tick < 24; ++tick) host.watcherTick();  // 12 s of stopping, a tick every 500 ms
-  // clang-format off
-  EXPECT_EQ(reports.all, std::vector<Report>({{kStopPending, 20000, 1, 0, 0}, {kStopPending, 20000, 2, 0, 0},
-                                              {kStopPending, 20000, 3, 0, 0}}));
-  // clang-format on
 }
 
 // Windows ends the process once the handler of a close, logoff or shutdown returns: the handler
