@@ -124,7 +124,7 @@ TEST(CpuAccounting, WindowBelowOneSecondHasNoIntervalLimit) {
 TEST(Sampler, BaselineThenFirstSampleAfterTheFirstDelayThenOnePerWindowThroughFailuresAndAfreshAfterARestart) {
   testing::FakeClock clock;
   testing::StepWait steps;
-  testing::FakeSampler sampler(clock, steps.waiter());
+  testing::FakeSampler sampler(clock, std::ref(steps));
   std::vector<json> samples;  // the sampling thread writes them only before it waits
   const auto receive = [&](const Data& sample) {
     samples.push_back(sample.payload);
@@ -195,16 +195,14 @@ TEST(Events, FramesEachRunWithStartedAndStoppedAndDropsUnknownKinds) {
 TEST(PowerEvents, MapsEachProvidersOwnIdsFromRenderedValues) {
   const std::string log = "EventLog";
   const std::string power = "Microsoft-Windows-Kernel-Power";
-  const std::map<std::pair<std::string, std::uint32_t>, std::string> kinds = {
-      {{log, 6005}, "boot"},    {{log, 6006}, "shutdown"}, {{log, 6008}, "shutdown"}, {{power, 42}, "suspend"},
-      {{power, 107}, "resume"}, {{power, 506}, "suspend"}, {{power, 507}, "resume"}};
-  for (const std::string& provider : {log, power, std::string("Microsoft-Windows-Kernel-General")}) {
-    for (const std::uint32_t id : {6005u, 6006u, 6008u, 42u, 107u, 506u, 507u, 41u}) {
-      const auto kind = kinds.find({provider, id});
-      EXPECT_EQ(powerEventKind(provider, id), kind == kinds.end() ? std::nullopt : std::optional(kind->second))
-          << provider << " " << id;
-    }
-  }
+  const std::string general = "Microsoft-Windows-Kernel-General";
+  // clang-format off
+  const std::tuple<std::string, std::uint32_t, std::optional<std::string>> kinds[] = {{log, 6005, "boot"},
+      {log, 6006, "shutdown"}, {log, 6008, "shutdown"}, {power, 42, "suspend"}, {power, 107, "resume"},
+      {power, 506, "suspend"}, {power, 507, "resume"}, {log, 42, {}}, {log, 506, {}}, {power, 6005, {}},
+      {power, 41, {}}, {general, 6005, {}}, {general, 42, {}}};
+  // clang-format on
+  for (const auto& [provider, id, kind] : kinds) EXPECT_EQ(powerEventKind(provider, id), kind) << provider << id;
   const EventValue newYear2026{kEventValueFileTime, (1767225600000ULL + 11644473600000ULL) * 10000};
   const auto suspend = powerEventFrom(power, {kEventValueUInt16, 65536 + 42}, newYear2026);
   EXPECT_EQ(std::pair(suspend->at, suspend->kind), std::pair(std::int64_t{1767225600000}, std::string("suspend")));
