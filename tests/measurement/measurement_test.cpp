@@ -140,7 +140,9 @@ TEST(Sampler, BaselineThenFirstSampleAfterTheFirstDelayThenOnePerWindowThroughFa
     if (i == 4) sampler.stop();  // half a window measured, then dropped
     clock.advance(ticks[i].first * 1000);
     sampler.processes = {{4, "worker.exe", ticks[i].second, 1}};
-    sampler.failNextList = i == 1;
+    sampler.beforeList = [fails = i == 1] {
+      if (fails) throw std::runtime_error("scripted failure");
+    };
     if (i == 4) {
       sampler.start(receive, 10, 3, 5);  // afresh: a baseline first
     } else {
