@@ -6,41 +6,31 @@
 namespace ostrivel {
 namespace {
 
-using Args = std::vector<std::string>;
-
-TEST(Startup, FoldsTheModeAndReadsSilentOnlyAfterCheck) {
-  const std::tuple<Args, std::string, bool> cases[] = {
-      {{}, "", false},
-      {{"-STATUS"}, "status", false},
-      {{"-Status", "--silent"}, "status", false},
-      {{"\xC3\x84X"}, "\xC3\x84x", false},  // only A-Z fold; the UTF-8 of "Ä" passes unchanged
-      {{"-CHECK", "--silent", "more"}, "-check", true},
-      {{"-check", "--Silent"}, "-check", false},
-      {{"-check"}, "-check", false},
-  };
-  for (const auto& [args, mode, silent] : cases) {
+// Only A-Z fold; "--silent" counts, exactly, only after "-check". A copy whose token still reads
+// as not elevated (elevation refused by policy, a filtered token) runs the verb and fails it
+// instead of starting copies without end. Only words that may be typed from Explorer get a
+// console of their own.
+TEST(Startup, FoldsTheModeReadsSilentAfterCheckAndHopsToElevationOnlyForServiceVerbsAtMostOnce) {
+  // The words, the mode, silent, whether it changes the service, may create a console.
+  const std::tuple<std::vector<std::string>, std::string, bool, bool, bool> cases[] = {
+      {{}, "", false, false, true},
+      {{"-Status", "--silent"}, "status", false, false, true},
+      {{"\xC3\x84X"}, "\xC3\x84x", false, false, true},  // the UTF-8 of "Ä" passes unchanged
+      {{"-CHECK", "--silent", "more"}, "-check", true, false, false},
+      {{"-check", "--Silent"}, "-check", false, false, false},
+      {{"-check"}, "-check", false, false, false},
+      {{"help"}, "help", false, false, true},
+      {{"-stop"}, "-stop", false, true, false},
+      {{"-INSTALL"}, "-install", false, true, false},
+      {{"-uninstall"}, "-uninstall", false, true, false}};
+  for (const auto& [args, mode, silent, changes, console] : cases) {
     const CommandLine command = parseCommandLine(args);
-    EXPECT_EQ(command.mode, mode);
-    EXPECT_EQ(command.silent, silent) << mode;
-  }
-}
-
-// A copy whose token still reads as not elevated (elevation refused by policy, a filtered token)
-// runs the verb and fails it instead of starting copies without end. Only words that may be typed
-// from Explorer get a console of their own.
-TEST(Startup, OnlyServiceVerbsHopToElevationAndAtMostOnce) {
-  const std::tuple<std::string, bool, bool> cases[] = {
-      // the word, whether it changes the service, may create a console
-      {"-stop", true, false},  {"-INSTALL", true, false}, {"-uninstall", true, false}, {"-check", false, false},
-      {"status", false, true}, {"", false, true},         {"help", false, true}};
-  for (const auto& [word, changes, console] : cases) {
-    const CommandLine command = parseCommandLine({word});
-    EXPECT_EQ(changesTheService(command.mode), changes) << word;
-    EXPECT_EQ(hopsToElevate(command, false), changes) << word;
-    EXPECT_FALSE(hopsToElevate(command, true)) << word;
-    EXPECT_FALSE(hopsToElevate(parseCommandLine(elevationHopArguments(command.mode)), false)) << word;
-    EXPECT_EQ(parseCommandLine(elevationHopArguments(command.mode)).mode, command.mode);
-    EXPECT_EQ(mayCreateConsole(command.mode), console) << word;
+    EXPECT_EQ(std::tuple(command.mode, command.silent, mayCreateConsole(mode)), std::tuple(mode, silent, console));
+    EXPECT_EQ(hopsToElevate(command, false), changes) << mode;
+    EXPECT_FALSE(hopsToElevate(command, true)) << mode;
+    const CommandLine copy = parseCommandLine(elevationHopArguments(mode));
+    EXPECT_EQ(copy.mode, mode);
+    EXPECT_FALSE(hopsToElevate(copy, false)) << mode;
   }
 }
 
@@ -51,9 +41,7 @@ TEST(Startup, ReopensOnTheConsoleOnlyStreamsWithoutAHandleAndOverridesUrlsOnlyWi
     EXPECT_EQ(reopensOnConsole(kind), kind == StreamKind::none) << static_cast<int>(kind);
   }
   const BaseUrls urls = resolveBaseUrls([](const std::string& name) -> std::optional<std::string> {
-    if (name == "OSTRIVEL_APP_URL") {
-      return "http://127.0.0.1:8080/app";
-    }
+    if (name == "OSTRIVEL_APP_URL") return "http://127.0.0.1:8080/app";
     return name == "OSTRIVEL_API_URL" ? std::optional<std::string>("") : std::nullopt;
   });
   EXPECT_EQ(urls.api + " " + urls.dashboard + " " + urls.site,

@@ -22,8 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // Any payload, as a session or log event might carry it, written as a record.
   const auto payload = nlohmann::json::parse(data, data + size, nullptr, false);
-  if (!payload.is_discarded()) {
-    serialiseRecord(buildEventsRecord(payload, -570, 999999).payload);
-  }
+  if (!payload.is_discarded()) serialiseRecord(buildEventsRecord(payload, -570, 999999).payload);
   return 0;
 }

@@ -12,9 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto sample = nlohmann::json::parse(data, data + size, nullptr, false);
   BucketAccumulator accumulator(10);
   const auto write = [](const std::optional<BucketRecord>& bucket) {
-    if (bucket) {
-      serialiseRecord(buildDaysRecord(*bucket, 60).payload);
-    }
+    if (bucket) serialiseRecord(buildDaysRecord(*bucket, 60).payload);
   };
   for (int round = 0; round < 2 && !sample.is_discarded(); ++round) {
     try {

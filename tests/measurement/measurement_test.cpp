@@ -27,10 +27,10 @@ struct Driver {
   std::optional<Data> tick(const Snapshot& snapshot, std::int64_t atMs, double busy = 0.0) {
     return accounting.tick(snapshot, busy, atMs, cpus, [this] { return ++serviceCalls, services; });
   }
-  // The apps (or services) of the sample the tick closes; null when it closes none.
-  json shares(const Snapshot& snapshot, std::int64_t atMs, double busy = 0.0, const char* part = "apps") {
-    const auto sample = tick(snapshot, atMs, busy);
-    return sample ? sample->payload[part] : json();
+  // The apps of the sample the tick closes; null when it closes none.
+  json shares(const Snapshot& snapshot, std::int64_t atMs) {
+    const auto sample = tick(snapshot, atMs);
+    return sample ? sample->payload["apps"] : json();
   }
   CpuAccounting accounting;
   ServiceMap services;
@@ -124,7 +124,7 @@ TEST(CpuAccounting, WindowBelowOneSecondHasNoIntervalLimit) {
 TEST(Sampler, BaselineThenFirstSampleAfterTheFirstDelayThenOnePerWindowThroughFailuresAndAfreshAfterARestart) {
   testing::FakeClock clock;
   testing::StepWait steps;
-  testing::FakeSampler sampler(clock, steps.waiter());
+  testing::FakeSampler sampler(clock, std::ref(steps));
   std::vector<json> samples;  // the sampling thread writes them only before it waits
   const auto receive = [&](const Data& sample) {
     samples.push_back(sample.payload);
@@ -140,7 +140,9 @@ TEST(Sampler, BaselineThenFirstSampleAfterTheFirstDelayThenOnePerWindowThroughFa
     if (i == 4) sampler.stop();  // half a window measured, then dropped
     clock.advance(ticks[i].first * 1000);
     sampler.processes = {{4, "worker.exe", ticks[i].second, 1}};
-    sampler.failNextList = i == 1;
+    sampler.beforeList = [fails = i == 1] {
+      if (fails) throw std::runtime_error("scripted failure");
+    };
     if (i == 4) {
       sampler.start(receive, 10, 3, 5);  // afresh: a baseline first
     } else {
@@ -170,25 +172,22 @@ TEST(Sampler, StopEndsAPendingWaitAtOnce) {
 TEST(Events, FramesEachRunWithStartedAndStoppedAndDropsUnknownKinds) {
   testing::FakeClock clock(1000);
   testing::FakeEvents events(clock);
-  std::vector<std::pair<std::int64_t, std::string>> received;
+  std::vector<std::string> received;   // "at kind"
   events.stop();                       // never started: nothing
   for (int run = 0; run < 2; ++run) {  // the same object runs again after a re-enrolment
-    events.start([&](const Data& data) { received.emplace_back(data.payload["at"], data.payload["kind"]); });
+    events.start([&](const Data& data) {
+      received.push_back(data.payload["at"].dump() + " " + data.payload["kind"].get<std::string>());
+    });
     for (const char* kind : {"boot", "hibernate", ""}) events.source(500, kind);
-    for (const char* kind : {"lock", "remoteConnect", "resume"}) events.onSessionChange(kind);
+    for (const char* kind : {"lock", "remoteConnect", "resume", "logon"}) events.onSessionChange(kind);
     clock.set(2000);
     events.stop();
     events.stop();
     events.onSessionChange("unlock");  // after the run: no receiver
   }
-  EXPECT_EQ(received, (std::vector<std::pair<std::int64_t, std::string>>{{1000, "started"},
-                                                                         {500, "boot"},
-                                                                         {1000, "lock"},
-                                                                         {2000, "stopped"},
-                                                                         {2000, "started"},
-                                                                         {500, "boot"},
-                                                                         {2000, "lock"},
-                                                                         {2000, "stopped"}}));
+  EXPECT_EQ(received,
+            (std::vector<std::string>{"1000 started", "500 boot", "1000 lock", "1000 logon", "2000 stopped",
+                                      "2000 started", "500 boot", "2000 lock", "2000 logon", "2000 stopped"}));
   EXPECT_EQ(events.sourceStops, 2);
 }
 
@@ -198,16 +197,14 @@ TEST(Events, FramesEachRunWithStartedAndStoppedAndDropsUnknownKinds) {
 TEST(PowerEvents, MapsEachProvidersOwnIdsFromRenderedValues) {
   const std::string log = "EventLog";
   const std::string power = "Microsoft-Windows-Kernel-Power";
-  const std::map<std::pair<std::string, std::uint32_t>, std::string> kinds = {
-      {{log, 6005}, "boot"},    {{log, 6006}, "shutdown"}, {{log, 6008}, "shutdown"}, {{power, 42}, "suspend"},
-      {{power, 107}, "resume"}, {{power, 506}, "suspend"}, {{power, 507}, "resume"}};
-  for (const std::string& provider : {log, power, std::string("Microsoft-Windows-Kernel-General")}) {
-    for (const std::uint32_t id : {6005u, 6006u, 6008u, 42u, 107u, 506u, 507u, 41u}) {
-      const auto kind = kinds.find({provider, id});
-      EXPECT_EQ(powerEventKind(provider, id), kind == kinds.end() ? std::nullopt : std::optional(kind->second))
-          << provider << " " << id;
-    }
-  }
+  const std::string general = "Microsoft-Windows-Kernel-General";
+  // clang-format off
+  const std::tuple<std::string, std::uint32_t, std::optional<std::string>> kinds[] = {{log, 6005, "boot"},
+      {log, 6006, "shutdown"}, {log, 6008, "shutdown"}, {power, 42, "suspend"}, {power, 107, "resume"},
+      {power, 506, "suspend"}, {power, 507, "resume"}, {log, 42, {}}, {log, 506, {}}, {power, 6005, {}},
+      {power, 41, {}}, {general, 6005, {}}, {general, 42, {}}};
+  // clang-format on
+  for (const auto& [provider, id, kind] : kinds) EXPECT_EQ(powerEventKind(provider, id), kind) << provider << id;
   const EventValue newYear2026{kEventValueFileTime, (1767225600000ULL + 11644473600000ULL) * 10000};
   const auto suspend = powerEventFrom(power, {kEventValueUInt16, 65536 + 42}, newYear2026);
   EXPECT_EQ(std::pair(suspend->at, suspend->kind), std::pair(std::int64_t{1767225600000}, std::string("suspend")));

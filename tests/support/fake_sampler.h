@@ -2,7 +2,6 @@
 #pragma once
 
 #include <atomic>
-#include <stdexcept>
 
 #include "measurement/sampler.h"
 
@@ -16,15 +15,14 @@ class FakeSampler : public Sampler {
   ~FakeSampler() override { stop(); }
 
   std::vector<ProcessRecord> processes;
-  bool failNextList = false;  // as an allocation failure would
-  // Runs first in every listProcesses: a test holds a tick there.
+  // Runs first in every listProcesses: a test holds a tick there, or throws as an allocation
+  // failure would.
   std::function<void()> beforeList;
   std::atomic<int> lists{0};
 
   std::vector<ProcessRecord> listProcesses() override {
     if (beforeList) beforeList();
     ++lists;
-    if (std::exchange(failNextList, false)) throw std::runtime_error("scripted failure");
     return processes;
   }
   ServiceMap serviceProcesses() override { return {}; }

@@ -3,14 +3,13 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <mutex>
 #include <stop_token>
 #include <vector>
 
 namespace ostrivel::testing {
 
-// Hand `waiter()` to the object under test as its wait.
+// Hand std::ref of it to the object under test as its wait.
 class StepWait {
  public:
   // The waiting side: notes the duration asked for, then blocks until a step is released or
@@ -19,24 +18,16 @@ class StepWait {
     std::unique_lock lock(mutex);
     asked.push_back(duration);
     changed.notify_all();
-    if (changed.wait(lock, stop, [this] { return released > 0; })) {
-      --released;
-    }
-  }
-
-  auto waiter() {
-    return [this](std::stop_token stop, std::chrono::nanoseconds duration) { (*this)(stop, duration); };
+    if (changed.wait(lock, stop, [this] { return released > 0; })) --released;
   }
 
   // Releases the current wait and blocks until the next one has begun: one turn of the loop.
   bool step() {
-    std::size_t next = 0;
-    {
-      std::lock_guard lock(mutex);
-      next = asked.size() + 1;
-      released += 1;
-      changed.notify_all();
-    }
+    std::unique_lock lock(mutex);
+    const std::size_t next = asked.size() + 1;
+    ++released;
+    changed.notify_all();
+    lock.unlock();
     return awaitWaits(next);
   }
 

@@ -9,9 +9,7 @@
 #include "infra/windows/windows_api.h"
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    return 2;
-  }
+  if (argc < 2) return 2;
   // The hop takes the UTF-8 path the entry point reads; the arguments come in the code page.
   const std::string path = ostrivel::wideToUtf8(ostrivel::toWide(argv[1], CP_ACP));
   std::printf("%d\n", ostrivel::runElevated(path, argc > 2 ? argv[2] : ""));

@@ -2,8 +2,8 @@
 // its German version strings, and the host facts.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <filesystem>
+#include <latch>
 #include <regex>
 
 #include "infra/clock_system.h"
@@ -39,22 +39,17 @@ TEST(SamplerWindows, MeasuresABusyProcessAsItsOwnTimesTellBesideTheServicesWineR
   SamplerWindows sampler(clock);
   const ServiceMap running = sampler.serviceProcesses();
   ASSERT_FALSE(running.empty());
-  std::mutex mutex;
-  std::condition_variable arrived;
   std::vector<std::pair<json, double>> samples;  // each with this program's CPU seconds as it came
+  std::latch arrived(2);
   // A 4 s window with a tick every second; the second sample covers a whole window.
   sampler.start(
       [&](const Data& data) {
-        const double cpu = ownCpuSeconds();
-        std::lock_guard lock(mutex);
-        samples.emplace_back(data.payload, cpu);
-        arrived.notify_all();
+        if (samples.size() == 2) return;  // the test reads them once the latch opens
+        samples.emplace_back(data.payload, ownCpuSeconds());
+        arrived.count_down();
       },
       4, 1, 1);
-  {
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(120), [&] { return samples.size() >= 2; }));
-  }
+  arrived.wait();
   sampler.stop();
   const json& sample = samples[1].first;
   const double capacity = (sample["at"].get<double>() - samples[0].first["at"].get<double>()) / 1000.0 *
@@ -69,7 +64,7 @@ TEST(SamplerWindows, MeasuresABusyProcessAsItsOwnTimesTellBesideTheServicesWineR
 
 // The program's image name has dots; its strings are German in code page 1252, found only under
 // its translation table's 040704e4.
-TEST(AppsRegistryWindows, DescribesARunningProgramFromItsImageInTheLanguageOfItsTranslationTable) {
+TEST(AppsRegistryWindows, DescribesThisProgramInTheLanguageOfItsTranslationTableBesideTheHostFacts) {
   ClockSystem clock;
   AppsRegistryWindows registry(clock);
   json answer = registry.describe({"measurement_windows_tests", "(short-lived)"}).payload;
@@ -80,9 +75,7 @@ TEST(AppsRegistryWindows, DescribesARunningProgramFromItsImageInTheLanguageOfIts
   EXPECT_EQ(answer.dump(), R"~({"(short-lived)":{},"measurement_windows_tests":{"company":"Velbrook Prüfstand",)~"
                            R"("description":"Rechenlast für Tests","originalName":"measurement.windows.tests.exe",)"
                            R"("product":"Ostrivel Testwerk","version":"3.1.4"}})");
-}
-
-TEST(SystemFacts, NamesThisProgramAndSystemAndFallsBackFromAProgramDataTooLong) {
+  // The host facts; a ProgramData too long falls back to the usual folder.
   EXPECT_TRUE(executablePath().ends_with("\\measurement.windows.tests.exe")) << executablePath();
   EXPECT_FALSE(computerName().empty());
   EXPECT_TRUE(std::regex_match(osVersionText(), std::regex(R"(Windows \d+\.\d+\.\d+)"))) << osVersionText();
