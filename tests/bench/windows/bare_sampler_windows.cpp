@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "infra/windows/windows_api.h"
 
@@ -12,12 +13,12 @@
 namespace {
 
 constexpr std::int32_t kStatusInfoLengthMismatch = static_cast<std::int32_t>(0xC0000004);
-constexpr DWORD kTickMs = 5000;
-constexpr int kTicksPerServiceList = 12;
 
-// Keeps the walk's result alive, so the compiler cannot drop the reads.
+// Keeps the walks' results alive, so the compiler cannot drop the reads.
 volatile std::uint64_t sink = 0;
 
+// Grown as the list asks, never zero-filled: the pages the list does not reach stay untouched,
+// as the agent's buffer's do.
 struct Buffer {
   std::unique_ptr<unsigned char[]> bytes;
   ULONG size = 0;
@@ -25,70 +26,41 @@ struct Buffer {
 
 // Walks every record's user and kernel time, as any accounting must.
 void takeProcessList(Buffer& buffer) {
-  for (int call = 0; call < 3; ++call) {
-    ULONG needed = 0;
-    const NTSTATUS status =
-        NtQuerySystemInformation(SystemProcessInformation, buffer.bytes.get(), buffer.size, &needed);
+  ULONG needed = 0;
+  NTSTATUS status = kStatusInfoLengthMismatch;
+  for (int call = 0; call < 3 && status == kStatusInfoLengthMismatch; ++call) {
+    status = NtQuerySystemInformation(SystemProcessInformation, buffer.bytes.get(), buffer.size, &needed);
     if (status == kStatusInfoLengthMismatch) {
       buffer.size = needed + 65536;
-      buffer.bytes.reset(new unsigned char[buffer.size]);
-      continue;
+      buffer.bytes = std::make_unique_for_overwrite<unsigned char[]>(buffer.size);
     }
-    if (status != 0) {
-      return;
-    }
-    std::uint64_t total = 0;
-    for (ULONG offset = 0; offset + 88 <= buffer.size;) {
-      std::uint64_t user = 0;
-      std::uint64_t kernel = 0;
-      ULONG next = 0;
-      std::memcpy(&user, buffer.bytes.get() + offset + 40, sizeof user);
-      std::memcpy(&kernel, buffer.bytes.get() + offset + 48, sizeof kernel);
-      std::memcpy(&next, buffer.bytes.get() + offset, sizeof next);
-      total += user + kernel;
-      if (next == 0) {
-        break;
-      }
-      offset += next;
-    }
-    sink = total;
-    return;
   }
+  std::uint64_t total = 0;
+  for (ULONG offset = 0, next = 1; status == 0 && next != 0 && offset + 88 <= buffer.size; offset += next) {
+    std::uint64_t times[2];
+    std::memcpy(times, buffer.bytes.get() + offset + 40, sizeof times);  // user, kernel
+    std::memcpy(&next, buffer.bytes.get() + offset, sizeof next);
+    total += times[0] + times[1];
+  }
+  FILETIME idle{}, kernel{}, user{};
+  if (GetSystemTimes(&idle, &kernel, &user)) total += kernel.dwLowDateTime + user.dwLowDateTime - idle.dwLowDateTime;
+  sink = total;
 }
 
-void takeBusyTime() {
-  FILETIME idle{};
-  FILETIME kernel{};
-  FILETIME user{};
-  if (GetSystemTimes(&idle, &kernel, &user)) {
-    sink = sink + kernel.dwLowDateTime + user.dwLowDateTime - idle.dwLowDateTime;
-  }
-}
-
-void takeServiceList() {
+void takeServiceList(std::vector<std::uint64_t>& storage) {
   const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
-  if (manager == nullptr) {
-    return;
-  }
-  std::unique_ptr<std::uint64_t[]> storage;
-  DWORD size = 0;
+  if (manager == nullptr) return;
   for (int call = 0; call < 3; ++call) {
-    DWORD needed = 0;
-    DWORD returned = 0;
-    auto* bytes = reinterpret_cast<BYTE*>(storage.get());
-    if (EnumServicesStatusExA(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE, bytes, size, &needed,
-                              &returned, nullptr, nullptr)) {
+    DWORD needed = 0, returned = 0;
+    auto* bytes = reinterpret_cast<BYTE*>(storage.data());
+    if (EnumServicesStatusExA(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_ACTIVE, bytes,
+                              static_cast<DWORD>(storage.size() * 8), &needed, &returned, nullptr, nullptr)) {
       const auto* entries = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSA*>(bytes);
-      for (DWORD i = 0; i < returned; ++i) {
-        sink = sink + entries[i].ServiceStatusProcess.dwProcessId;
-      }
+      for (DWORD i = 0; i < returned; ++i) sink = sink + entries[i].ServiceStatusProcess.dwProcessId;
       break;
     }
-    if (GetLastError() != ERROR_MORE_DATA) {
-      break;
-    }
-    size += needed;
-    storage.reset(new std::uint64_t[(size + 7) / 8]);
+    if (GetLastError() != ERROR_MORE_DATA) break;
+    storage.resize(storage.size() + needed / 8 + 1);
   }
   CloseServiceHandle(manager);
 }
@@ -96,13 +68,11 @@ void takeServiceList() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  Buffer buffer;
+  Buffer processes;
+  std::vector<std::uint64_t> services;
   for (int tick = 0;; ++tick) {
-    takeProcessList(buffer);
-    takeBusyTime();
-    if (tick % kTicksPerServiceList == 0) {
-      takeServiceList();
-    }
-    Sleep(kTickMs);
+    takeProcessList(processes);
+    if (tick % 12 == 0) takeServiceList(services);
+    Sleep(5000);
   }
 }
