@@ -6,21 +6,12 @@
 # Windows process as a Linux process whose command line is the Windows one (or the Unix path
 # given to wine), and its wineserver as "wineserver64".
 prefix_processes() {
-  perl -e '
-    for my $dir (glob "/proc/[0-9]*") {
-      next unless (readlink("$dir/exe") // "") =~ m{/wine[^/]*$};
-      open(my $env, "<", "$dir/environ") or next;
-      local $/;
-      my $environment = <$env> // "";
-      next unless grep { $_ eq "WINEPREFIX=$ENV{WINEPREFIX}" } split /\0/, $environment;
-      open(my $cmd, "<", "$dir/cmdline") or next;
-      my $line = <$cmd> // "";
-      $line =~ s/\0+$//; $line =~ tr/\0/ /;
-      open(my $comm, "<", "$dir/comm") or next;
-      my $name = <$comm> // "";
-      $name =~ s/\n$//;
-      print substr($dir, 6), "\t$name\t$line\n";
-    }'
+  local environ dir
+  for environ in $(grep -lzsxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ); do
+    dir=${environ%/environ}
+    [[ $(readlink "$dir/exe") =~ /wine[^/]*$ ]] || continue
+    printf '%s\t%s\t%s\n' "${dir#/proc/}" "$(cat "$dir/comm")" "$(tr '\0' ' ' <"$dir/cmdline" | sed 's/ *$//')"
+  done 2>/dev/null
 }
 
 # wine_pid TEXT: the pid of this prefix's process whose command line holds TEXT.
