@@ -18,8 +18,6 @@ TEST(Startup, FoldsTheModeReadsSilentAfterCheckHopsToElevationAtMostOnceAndReope
       {{"\xC3\x84X"}, "\xC3\x84x", false, false, true},  // the UTF-8 of "Ä" passes unchanged
       {{"-CHECK", "--silent", "more"}, "-check", true, false, false},
       {{"-check", "--Silent"}, "-check", false, false, false},
-      {{"-check"}, "-check", false, false, false},
-      {{"help"}, "help", false, false, true},
       {{"-stop"}, "-stop", false, true, false},
       {{"-INSTALL"}, "-install", false, true, false},
       {{"-uninstall"}, "-uninstall", false, true, false}};

@@ -2,8 +2,8 @@
 # The whole agent under Wine against the local web API, one prefix and one API throughout.
 # The first "-run" enrols without typing and delivers (the local API takes session tokens only).
 # Then "-run" is killed outright at 50 random moments: after every kill each file in outbox and
-# history parses and identity.json is whole; at the end no temporary file was ever sent, every
-# record the server accepted is in history, and nothing in history was not accepted as it is there.
+# history parses; at the end no temporary file was ever sent, every record the server accepted is
+# in history, and nothing in history was not accepted as it is there.
 source "$OSTRIVEL_SOURCE_DIR/tests/wine/lib.sh"
 
 KILLS=${OSTRIVEL_KILLS:-50}
@@ -13,21 +13,16 @@ keep_wine_running  # one wineserver for every run, so a start takes a moment, no
 
 start_agent() { wine "$AGENT_EXE" -run >>"$WORK/out" 2>>"$WORK/err" </dev/null & AGENT_PID=$!; }
 kill_agent() { kill -9 "$AGENT_PID" 2>/dev/null; wait "$AGENT_PID" 2>/dev/null; }
-agent_says() { grep -qE -- "$1" "$WORK/out"; }
 records_in() { ls "$DATA_UNIX/$1"/*.json 2>/dev/null; }
 server_has() { api_records | jq -e "[.[] | .body | fromjson? | $1] | any" >/dev/null; }
 
-# check_files WHEN: every record file parses; identity.json, once there, is whole.
+# check_files WHEN: every record file parses. (identity.json takes the same atomic write, which
+# the infra tests kill at every moment.)
 check_files() {
   local files
   files=$( { records_in outbox; records_in history; } | tr '\n' ' ')
   if [ -n "$files" ] && ! jq empty $files 2>"$WORK/jq-errors"; then
     fail "$1: a record file does not parse: $(cat "$WORK/jq-errors")"
-  fi
-  if [ -e "$DATA_UNIX/identity.json" ] &&
-     ! jq -e '.environment == "prd" and (.id | length > 0) and (.token | startswith("osv_"))' \
-       "$DATA_UNIX/identity.json" >/dev/null 2>&1; then
-    fail "$1: identity.json is not whole ($(wc -c <"$DATA_UNIX/identity.json") bytes)"
   fi
 }
 
