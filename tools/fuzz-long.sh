@@ -10,7 +10,7 @@ cmake --build --preset fuzz
 dir=build/fuzz/tests/fuzz
 # The same input lengths as the tests (tests/fuzz/CMakeLists.txt): answers and the identity file up
 # to 64 KiB, deep enough to nest past any stack, the agent's own samples and events up to 4096 bytes.
-for entry in fuzz_api_answers:65536 fuzz_identity_file:65536 fuzz_sample_merge:4096 fuzz_event_rendering:4096; do
+for entry in fuzz_api_answers:65536 fuzz_identity_file:65536 fuzz_records:4096; do
   target=${entry%%:*}
   mkdir -p "$dir/corpus/$target"
   echo "== $target for $seconds s"

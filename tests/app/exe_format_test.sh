@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# ostrivel.exe is a 64-bit GUI program with no MinGW DLL to carry, a version resource, a message
+# ostrivel.exe is a GUI program with no MinGW DLL to carry, a version resource, a message
 # table for the event log and an asInvoker manifest.
 set -uo pipefail
 exe="$1"
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 headers=$(x86_64-w64-mingw32-objdump -p "$exe")
-grep -qE "^Magic[[:space:]]+020b" <<<"$headers" || fail "optional header magic is not 020b (PE32+)"
 grep -qE "^Subsystem[[:space:]]+00000002" <<<"$headers" || fail "subsystem is not Windows GUI (2)"
 
 # Imports at start: known DLLs only, which the loader always takes from System32 (and ntdll,

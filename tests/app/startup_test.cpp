@@ -1,4 +1,4 @@
-// The entry point's reading of its command line, the elevation hop, consoles and URL overrides.
+// The entry point's reading of its command line, the elevation hop and consoles.
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@ namespace {
 // as not elevated (elevation refused by policy, a filtered token) runs the verb and fails it
 // instead of starting copies without end. Only words that may be typed from Explorer get a
 // console of their own.
-TEST(Startup, FoldsTheModeReadsSilentAfterCheckAndHopsToElevationOnlyForServiceVerbsAtMostOnce) {
+TEST(Startup, FoldsTheModeReadsSilentAfterCheckHopsToElevationAtMostOnceAndReopensOnlyMissingStreams) {
   // The words, the mode, silent, whether it changes the service, may create a console.
   const std::tuple<std::vector<std::string>, std::string, bool, bool, bool> cases[] = {
       {{}, "", false, false, true},
@@ -18,8 +18,6 @@ TEST(Startup, FoldsTheModeReadsSilentAfterCheckAndHopsToElevationOnlyForServiceV
       {{"\xC3\x84X"}, "\xC3\x84x", false, false, true},  // the UTF-8 of "Ä" passes unchanged
       {{"-CHECK", "--silent", "more"}, "-check", true, false, false},
       {{"-check", "--Silent"}, "-check", false, false, false},
-      {{"-check"}, "-check", false, false, false},
-      {{"help"}, "help", false, false, true},
       {{"-stop"}, "-stop", false, true, false},
       {{"-INSTALL"}, "-install", false, true, false},
       {{"-uninstall"}, "-uninstall", false, true, false}};
@@ -32,20 +30,11 @@ TEST(Startup, FoldsTheModeReadsSilentAfterCheckAndHopsToElevationOnlyForServiceV
     EXPECT_EQ(copy.mode, mode);
     EXPECT_FALSE(hopsToElevate(copy, false)) << mode;
   }
-}
-
-// Typed in cmd, a GUI program starts without standard handles and reads a character device once
-// attached; it is the runtime's handle, still none, that must send the stream to the console.
-TEST(Startup, ReopensOnTheConsoleOnlyStreamsWithoutAHandleAndOverridesUrlsOnlyWithNonEmptyValues) {
+  // Typed in cmd, a GUI program starts without standard handles and reads a character device once
+  // attached; it is the runtime's handle, still none, that must send the stream to the console.
   for (const StreamKind kind : {StreamKind::none, StreamKind::character, StreamKind::disk, StreamKind::pipe}) {
     EXPECT_EQ(reopensOnConsole(kind), kind == StreamKind::none) << static_cast<int>(kind);
   }
-  const BaseUrls urls = resolveBaseUrls([](const std::string& name) -> std::optional<std::string> {
-    if (name == "OSTRIVEL_APP_URL") return "http://127.0.0.1:8080/app";
-    return name == "OSTRIVEL_API_URL" ? std::optional<std::string>("") : std::nullopt;
-  });
-  EXPECT_EQ(urls.api + " " + urls.dashboard + " " + urls.site,
-            "https://api.ostrivel.com http://127.0.0.1:8080/app https://www.ostrivel.com");
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
 // The service subsystem over fakes of every seam. The pipeline: records and their names, event
 // numbers, the control queue, the stop, and the restart after a dead credential. How the agent
 // meets the stops Windows sends: the service host's reports, watcher timing and control handling
-// without a service manager, and "-run"'s console events.
+// without a service manager.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <latch>
 #include <set>
 
-#include "service/console_run.h"
 #include "service/ostrivel_service.h"
 #include "service/service_host.h"
 #include "support/fake_apps_registry.h"
@@ -187,11 +186,10 @@ TEST(OstrivelService, SweepsLeftoversNumbersOnFromTheOutboxAndEnrolsAgainWhenThe
                            "events2026010500099.json", "events2026010599999x.json"}) {
     p.files.putFile(kOutbox + "\\" + name, "{}");
   }
-  // Left by writers killed before their rename; one a minute old goes, a younger one may be in use.
+  // Left by writers killed before their rename, a minute ago, in each folder the agent writes.
   const std::string stale[] = {kOutbox + "\\days202601051150.json.3.tmp", kData + "\\history\\apps.json.0.tmp",
                                kData + "\\identity.json.12.tmp"};
   for (const auto& path : stale) p.files.putFile(path, "{", kNoon - kMinute);
-  p.files.putFile(kOutbox + "\\days202601051200.json.4.tmp", "{", kNoon - kMinute + 1);
   p.sample(kNoon + 30000, 1.0);  // a partial record describes chrome; every start describes it again
   p.http.setHandler([&](const SentRequest& request) -> HttpResponse {
     if (request.path == "register") return {200, R"({"nonce":"n-2"})"};
@@ -213,7 +211,6 @@ TEST(OstrivelService, SweepsLeftoversNumbersOnFromTheOutboxAndEnrolsAgainWhenThe
     kinds.push_back(p.record("events202601050000" + std::to_string(i) + ".json")["events"][0]["kind"]);
   EXPECT_EQ(kinds, (Names{"started", "stopped", "started", "lock", "stopped"}));
   for (const auto& path : stale) EXPECT_FALSE(p.files.exists(path)) << path;
-  EXPECT_TRUE(p.files.exists(kOutbox + "\\days202601051200.json.4.tmp"));
   EXPECT_TRUE(p.files.exists(kOutbox + "\\apps202601051200_2.json"));
   EXPECT_NE(p.http.sentTo("register").front().body.find(R"("previousAgentId":"agent-1")"), std::string::npos);
   EXPECT_EQ(p.identities.loadIdentity()->token, "osv_new");
@@ -340,27 +337,6 @@ TEST(ServiceHost, ReportsPendingStatesPassesControlsOnAndStopsAsCleanOrFailed) {
   pipeline.onRun = [] {};
   ServiceHost(failed).serve(&pipeline);
   EXPECT_EQ(failed.all.back(), (Report{kStopped, 0, 0, 0, ServiceHost::kFailedExitCode}));
-}
-
-// Windows ends the process once the handler of a close, logoff or shutdown returns: the handler
-// waits, for a limited time, until the pipeline has returned from its final flush.
-TEST(ConsoleRun, CtrlCAndBreakStopAtOnceCloseLogoffAndShutdownAlsoWaitForThePipelineOthersPassOn) {
-  for (std::uint32_t event = 0; event <= 7; ++event) {
-    const bool stops = event <= console::kClose || event == console::kLogoff || event == console::kShutdown;
-    const bool waits = stops && event >= console::kClose;
-    std::vector<std::chrono::nanoseconds> limits;
-    std::stop_token finished;
-    ConsoleRun run([&](std::stop_token token, std::chrono::nanoseconds limit) {  // time runs out at once
-      finished = token;
-      limits.push_back(limit);
-    });
-    EXPECT_EQ(run.handle(event), stops) << event;
-    FakePipeline pipeline;
-    pipeline.onRun = [&] { EXPECT_FALSE(finished.stop_requested()) << event; };
-    EXPECT_EQ(run.run(pipeline), stops) << event;
-    EXPECT_EQ(finished.stop_requested(), waits) << event;
-    EXPECT_EQ(limits, std::vector(waits ? 1 : 0, std::chrono::nanoseconds(ConsoleRun::kFinishLimit))) << event;
-  }
 }
 
 }  // namespace

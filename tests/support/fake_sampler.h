@@ -1,8 +1,6 @@
 // A Sampler over a machine the test scripts (link ostrivel_measurement to use it).
 #pragma once
 
-#include <atomic>
-
 #include "measurement/sampler.h"
 
 namespace ostrivel::testing {
@@ -18,11 +16,9 @@ class FakeSampler : public Sampler {
   // Runs first in every listProcesses: a test holds a tick there, or throws as an allocation
   // failure would.
   std::function<void()> beforeList;
-  std::atomic<int> lists{0};
 
   std::vector<ProcessRecord> listProcesses() override {
     if (beforeList) beforeList();
-    ++lists;
     return processes;
   }
   ServiceMap serviceProcesses() override { return {}; }

@@ -1,4 +1,5 @@
-// Event-log values of any type and time turned into events records.
+// The agent's own values of any shape turned into records: samples folded into buckets and written
+// as days records, event-log values and event payloads written as events records.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -6,6 +7,7 @@
 #include <string>
 
 #include "measurement/power_events.h"
+#include "records/bucket_accumulator.h"
 #include "records/record_builders.h"
 #include "records/record_writer.h"
 
@@ -20,8 +22,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       serialiseRecord(buildEventsRecord({{"at", event->at}, {"kind", event->kind}}, 0, 1).payload);
     }
   }
+  const auto sample = nlohmann::json::parse(data, data + size, nullptr, false);
+  if (sample.is_discarded()) return 0;
   // Any payload, as a session or log event might carry it, written as a record.
-  const auto payload = nlohmann::json::parse(data, data + size, nullptr, false);
-  if (!payload.is_discarded()) serialiseRecord(buildEventsRecord(payload, -570, 999999).payload);
+  serialiseRecord(buildEventsRecord(sample, -570, 999999).payload);
+  BucketAccumulator accumulator(10);
+  const auto write = [](const std::optional<BucketRecord>& bucket) {
+    if (bucket) serialiseRecord(buildDaysRecord(*bucket, 60).payload);
+  };
+  for (int round = 0; round < 2; ++round) {
+    try {
+      write(accumulator.merge(sample));
+    } catch (const nlohmann::json::exception&) {
+      // A non-number among the values: the sampling thread drops it the same way.
+    }
+    write(accumulator.snapshot());
+  }
+  write(accumulator.closeNow());
   return 0;
 }
