@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -35,7 +36,7 @@ TEST(FileSystemWindows, AReplacingWriteWaitsForAReaderOfTheFile) {
   });
   EXPECT_TRUE(files.writeAtomic(path, "final"));
   EXPECT_EQ(files.read(path), "final");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.string()), {}), 1);
 }
 
 // Run as a child of the test below (OSTRIVEL_WRITER set): replaces one file until it is killed.
@@ -48,6 +49,23 @@ TEST(FileSystemWindows, Writer) {
   // Told only once the contents are built, so the killer's moments fall among the writes.
   SetEvent(KernelHandle(OpenEventA(EVENT_MODIFY_STATE, FALSE, "ostrivel-writer-ready")).get());
   for (unsigned n = 0; files.writeAtomic(target, kContents[n % 2]); ++n) {
+  }
+}
+
+// Run by infra_windows_test.sh (OSTRIVEL_SQUAT set): holds a folder the way a squatter would,
+// sharing nothing with anyone, until the release file OSTRIVEL_SQUAT_RELEASE appears.
+TEST(FileSystemWindows, Squatter) {
+  const char* folder = std::getenv("OSTRIVEL_SQUAT");
+  if (folder == nullptr) {
+    GTEST_SKIP() << "run by infra_windows_test.sh";
+  }
+  const KernelHandle held(CreateFileW(toWide(folder, CP_ACP).c_str(), FILE_READ_DATA, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(held) << "cannot hold " << folder << ": " << GetLastError();
+  std::printf("holding\n");
+  std::fflush(stdout);
+  while (GetFileAttributesA(std::getenv("OSTRIVEL_SQUAT_RELEASE")) == INVALID_FILE_ATTRIBUTES) {
+    Sleep(100);
   }
 }
 

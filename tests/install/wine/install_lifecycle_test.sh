@@ -116,7 +116,6 @@ expect_eq "$(tr -d '\r' <"$WORK/out" | tail -n 1)" "[info] [check] decision: hea
 # "-service" typed in a console cannot reach the dispatcher, and starts nothing.
 run_agent -service
 expect_eq "$RC $(log_says "[main] Ostrivel")" "1 2" "exit code of -service in a console, and [main] lines"
-expect_not_contains "$WORK/out" "[main]"
 
 # A stop writes the open bucket and a "stopped" event before the service ends: the flush closes
 # the bucket at its last sample, the partial records before it ended 1 ms later.
@@ -144,7 +143,6 @@ sleep 4
 expect_verb "$uninstalled" -uninstall
 sleep 8  # longer than the held upload: a service still running would have written by now
 [ ! -e "$DATA_UNIX" ] || fail "the data folder is still there after -uninstall: $(cd "$DATA_UNIX" && find . | head)"
-wine sc query Ostrivel >/dev/null 2>&1 && fail "the service is still there"
 expect_eq "$(reg_values "$RUN_KEY" | grep -c '^Ostrivel=')$(reg_values "$SOURCE_KEY")" "0" "autostart and event source"
 expect_verb "$nothing_installed" status
 expect_eq "$(reg_value 'HKCU\Software\Velbrook\Ostrivel' NoticeSeen)" 1 "NoticeSeen after the uninstall"
