@@ -1,9 +1,8 @@
-// The console's two streams; day files: what a line looks like and which files the retention
+// Day files: what a line looks like and which files the retention
 // keeps, and an elevated run that never prunes the users' folder and leaves it once it cannot
 // write there.
 #include <gtest/gtest.h>
 
-#include "infra/logger_console.h"
 #include "infra/logger_file.h"
 #include "support/fake_clock.h"
 #include "support/in_memory_file_system.h"
@@ -18,19 +17,6 @@ const std::string kLogs = "C:\\ProgramData\\Ostrivel\\logs\\ui";
 const std::string kServiceLogs = "C:\\ProgramData\\Ostrivel\\logs\\service";
 constexpr std::int64_t kNoon = 1767614400000;  // 2026-01-05T12:00:00Z
 constexpr std::int64_t kDay = 86400000;
-
-TEST(LoggerConsole, SendsErrorsToStandardErrorAndTheRestToStandardOutput) {
-  LoggerConsole console;
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  console.info("[ui] hello");
-  console.log(7, "[ui] odd level", "");
-  console.warn("[ui] careful", "2026-03-01T14:05:09+01:00");
-  console.error("[ui] broken");
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-            "[info] [ui] hello\n[info] [ui] odd level\n2026-03-01T14:05:09+01:00 [warn] [ui] careful\n");
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[error] [ui] broken\n");
-}
 
 // Fifteen day files of December 2025, and two files that are somebody else's.
 void putOldDays(testing::InMemoryFileSystem& files) {

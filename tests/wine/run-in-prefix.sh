@@ -7,7 +7,4 @@ trap 'WINEPREFIX="$work/prefix" wineserver -k >/dev/null 2>&1; rm -rf "$work"' E
 cp -a "$1" "$work/prefix"
 shift
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# Test programs that want a data folder of their own find one here.
-mkdir -p "$work/data"
-export OSTRIVEL_TEST_DIR="Z:${work//\//\\}\\data"
 wine "$@"

@@ -37,7 +37,6 @@ class HttpRequestWindowsTest : public ::testing::Test {
 
 TEST_F(HttpRequestWindowsTest, ARedirectIsTheAnswerAndALongAnswerIsCutAtTheCap) {
   HttpRequestWindows recorder(environment("OSTRIVEL_TEST_RECORDER_URL"));
-  ASSERT_EQ(recorder.del("admin/received", "").status, 200);
   const json elsewhere = {{"Location", recorder.baseUrl() + "/serviceAccountToken"}};
   script("serviceAccountToken",
          json::array({json{{"status", 307}, {"headers", elsewhere}, {"body", "{}"}},

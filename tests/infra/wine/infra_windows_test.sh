@@ -31,18 +31,12 @@ expect_eq "$?" 0 "exit code of infra_windows_tests"
 expect_contains "$WORK/tests" "[  PASSED  ] 6 tests."
 # Nothing reached what the links name, and the links are still links.
 expect_eq "$(ls -A "$links/elsewhere")" "days202601050000.json" "files where the outbox link points"
-expect_eq "$(cat "$links/elsewhere/days202601050000.json")" '{"elsewhere":true}' "the file behind the links"
 [ -L "$links/data/outbox" ] || fail "the outbox link was replaced"
 
-# An elevated run prunes nothing in logs\ui; with logs\ui a link (standing in for a junction) it
-# writes nothing there, and logs to logs\service with one warning.
-ui="$DATA_UNIX/logs/ui"
-mkdir -p "$ui" "$DATA_UNIX/logs/service" "$WORK/theirs"
-for day in $(seq 10 29); do : >"$ui/202512$day.log"; done
-run_agent status
-expect_eq "$(ls "$ui" | wc -l)" 21 "day files in logs\\ui after an elevated run (twenty old ones and today's)"
-rm -r "$ui"
-ln -s "$WORK/theirs" "$ui"
+# With logs\ui a link (standing in for a junction) an elevated run writes nothing there, and logs
+# to logs\service with one warning.
+mkdir -p "$DATA_UNIX/logs/service" "$WORK/theirs"
+ln -s "$WORK/theirs" "$DATA_UNIX/logs/ui"
 run_agent status
 expect_eq "$(grep -c 'could not be written safely, this run logs to' "$WORK/out")" 1 "warnings of the run"
 expect_eq "$(ls -A "$WORK/theirs")" "" "files where logs\\ui leads"
@@ -71,7 +65,8 @@ printf '{"kind":"events","events":[{"kind":"planted"}]}' >"$DATA_UNIX/outbox/eve
 chown -R nobody "$DATA_UNIX"
 chmod -R a+rwX "$DATA_UNIX"
 data=$(winpath "$DATA_UNIX")
-wine "$OSTRIVEL_BUILD_DIR/tests/infra/folder_squatter.exe" "$(winpath "$WORK/release")" "$data\\outbox" \
+OSTRIVEL_SQUAT="$data\\outbox" OSTRIVEL_SQUAT_RELEASE=$(winpath "$WORK/release") wine \
+  "$OSTRIVEL_BUILD_DIR/tests/infra/infra_windows_tests.exe" --gtest_filter=FileSystemWindows.Squatter \
   >"$WORK/squatter" 2>&1 </dev/null &
 wait_for 20 grep -qs holding "$WORK/squatter" || fail "the squatter holds nothing: $(cat "$WORK/squatter")"
 wine sc start Ostrivel >/dev/null 2>&1 || fail "sc start after the squat"
@@ -84,7 +79,6 @@ done
 for folder in "" outbox logs/service; do
   others_cannot_write "$folder" || fail "$folder: others may still write"
 done
-if day_logs_say "could not be taken back"; then fail "a squatted folder was not taken back"; fi
 
 # The squatter lets go: the next pass looks into the outbox, and the planted record goes.
 touch "$WORK/release"
