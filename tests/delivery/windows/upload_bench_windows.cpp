@@ -16,9 +16,9 @@
 #include "delivery/retry_schedule.h"
 #include "enrolment/agent_state_store.h"
 #include "infra/clock_system.h"
-#include "infra/registry.h"
 #include "infra/windows/file_system_windows.h"
 #include "infra/windows/http_request_windows.h"
+#include "support/in_memory_registry.h"
 
 namespace {
 
@@ -38,15 +38,6 @@ class QuietLogger : public Logger {
   std::atomic<int> delivered{0};
 };
 
-// The uploader's state values matter not here: a registry that keeps nothing.
-class NoRegistry : public Registry {
- protected:
-  bool ensureKey(const std::string&) override { return true; }
-  std::optional<std::string> readString(const std::string&, const std::string&) override { return std::nullopt; }
-  bool writeString(const std::string&, const std::string&, const std::string&) override { return true; }
-  bool deleteValue(const std::string&, const std::string&) override { return true; }
-};
-
 // A ten-minute "days" record of a busy PC, about 1.5 KB.
 std::string record(int n) {
   std::string apps;
@@ -64,10 +55,7 @@ void say(const char* phase) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: upload_bench_windows URL CREDENTIAL [FILES]\n");
-    return 2;
-  }
+  if (argc < 3) return 2;  // upload_bench_windows URL CREDENTIAL [FILES]
   const int files = argc > 3 ? std::atoi(argv[3]) : 2000;
   const std::filesystem::path root = std::filesystem::temp_directory_path() / "ostrivel-upload-bench";
   std::error_code ignored;
@@ -80,7 +68,7 @@ int main(int argc, char** argv) {
   QuietLogger log;
   ApiClient api(http, identity, log);
   FileSystemWindows fs(root.string());  // confined to its data folder, as the agent's is
-  NoRegistry registry;
+  testing::InMemoryRegistry registry;
   AgentStateStore state(registry);
   ClockSystem clock;
   RetrySchedule retry;
