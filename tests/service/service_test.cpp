@@ -8,6 +8,7 @@
 #include <latch>
 #include <set>
 
+#include "service/console_run.h"
 #include "service/ostrivel_service.h"
 #include "service/service_host.h"
 #include "support/fake_apps_registry.h"
@@ -337,6 +338,28 @@ TEST(ServiceHost, ReportsPendingStatesPassesControlsOnAndStopsAsCleanOrFailed) {
   pipeline.onRun = [] {};
   ServiceHost(failed).serve(&pipeline);
   EXPECT_EQ(failed.all.back(), (Report{kStopped, 0, 0, 0, ServiceHost::kFailedExitCode}));
+}
+
+
+// Windows ends the process once the handler of a close, logoff or shutdown returns: the handler
+// waits, for a limited time, until the pipeline has returned from its final flush.
+TEST(ConsoleRun, CtrlCAndBreakStopAtOnceCloseLogoffAndShutdownAlsoWaitForThePipelineOthersPassOn) {
+  for (std::uint32_t event = 0; event <= 7; ++event) {
+    const bool stops = event <= console::kClose || event == console::kLogoff || event == console::kShutdown;
+    const bool waits = stops && event >= console::kClose;
+    std::vector<std::chrono::nanoseconds> limits;
+    std::stop_token finished;
+    ConsoleRun run([&](std::stop_token token, std::chrono::nanoseconds limit) {  // time runs out at once
+      finished = token;
+      limits.push_back(limit);
+    });
+    EXPECT_EQ(run.handle(event), stops) << event;
+    FakePipeline pipeline;
+    pipeline.onRun = [&] { EXPECT_FALSE(finished.stop_requested()) << event; };
+    EXPECT_EQ(run.run(pipeline), stops) << event;
+    EXPECT_EQ(finished.stop_requested(), waits) << event;
+    EXPECT_EQ(limits, std::vector(waits ? 1 : 0, std::chrono::nanoseconds(ConsoleRun::kFinishLimit))) << event;
+  }
 }
 
 }  // namespace
