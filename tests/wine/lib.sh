@@ -124,7 +124,7 @@ start_api() {
   "$API_EXE" --state "$API_STATE" --port 0 "$@" >"$API_LOG" 2>&1 &
   API_PID=$!
   at_exit "kill $API_PID; wait $API_PID"
-  wait_for 10 grep -q '^listening on ' "$API_LOG" || { fail "the API did not start: $(<"$API_LOG")"; return 1; }
+  wait_for 10 grep -qs '^listening on ' "$API_LOG" || { fail "the API did not start: $(<"$API_LOG")"; return 1; }
   API_PORT=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$API_LOG" | head -n 1)
   export API_URL="http://127.0.0.1:$API_PORT" API_STATE API_LOG
   wait_for 10 curl -sf -o /dev/null "$API_URL/admin/stats"
