@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <latch>
 #include <stdexcept>
-#include <thread>
 
 #include "delivery/api_answers.h"
 #include "delivery/file_uploader.h"
@@ -79,28 +77,6 @@ TEST(ApiClient, ExchangesOnceSendsTheBearerAndRefreshesOnceOn401) {
                            "DELETE ingest jwt-2 ", "POST ingest jwt-2 b", exchange, "GET register/n  ",
                            "DELETE register/n  ", "POST register  {}", exchange}));
   EXPECT_EQ(http.sent()[0].url, "https://api.test/serviceAccountToken");
-  EXPECT_EQ(log.messages(),
-            (Strings{"[apis] serviceAccountToken ok", "[apis] serviceAccountToken ok",
-                     "[apis] serviceAccountToken -> 401", "[apis] serviceAccountToken 200 without a sessionJwt"}));
-}
-
-TEST(ApiClient, TwoCallersRefusedTogetherShareOneRefresh) {
-  ScriptedHttpRequest http;
-  RecordingLogger log;
-  const Identity identity;
-  ApiClient api{http, identity, log};
-  std::atomic<int> exchanges{0};
-  std::latch bothOut(2);  // both requests are out with the first token before either is refused
-  http.setHandler([&](const SentRequest& request) {
-    if (request.path == "serviceAccountToken") return session(++exchanges);
-    return request.token == "jwt-1" ? (bothOut.arrive_and_wait(), answer(401)) : answer(200, request.token);
-  });
-  HttpResponse first, second;
-  {
-    std::jthread a([&] { first = api.authedPost("ingest", "a"); });
-    std::jthread b([&] { second = api.authedPost("ingest", "b"); });
-  }
-  EXPECT_EQ(first.body + second.body + std::to_string(exchanges.load()), "jwt-2jwt-22");
 }
 
 // An uploader over in-memory files, a scripted server and a fake clock, with waits that take no time.
@@ -272,23 +248,6 @@ TEST(FileUploader, HistoryKeepsSevenDaysAndTheOutboxSixtyAgedOnceADay) {
   rig.run({"days" + day(0) + "0000.json"});
   EXPECT_TRUE(rig.log.contains("[uploader] history aged past 7 days, 61 files"));
   EXPECT_EQ(rig.fs.names(kHistory).size(), 8u);
-}
-
-TEST(FileUploader, WakesDuringAPassGiveExactlyOneMorePass) {
-  Rig rig(1);
-  rig.fs.setFault([](FsOp op, const std::string&) { return op == FsOp::move; });  // so it is sent in every pass
-  rig.http.setHandler([&](const SentRequest&) {
-    if (rig.http.sent().size() == 3) {  // the second pass's upload
-      rig.uploader.wake();
-      rig.uploader.wake();
-    }
-    return kSession;
-  });
-  rig.run({"a.json"});
-  EXPECT_EQ(rig.http.sent("ingest").size(), 1u);
-  rig.run({});
-  EXPECT_EQ(rig.http.sent("ingest").size(), 3u);
-  EXPECT_EQ(rig.waits.intervals(), (Seconds{1, 1, 1}));
 }
 
 TEST(FileUploader, StopEndsTheRealBackOffAtOnceAndStartResumesAtOnce) {

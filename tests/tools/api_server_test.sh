@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The local web API driven over HTTP as the Wine tests drive it (enrolment, exchange, ingest,
-# refusals, scripted answers, the request list; the upload Wine test restarts it over its state),
+# refusals; the Wine tests drive its scripted answers and request list and restart it over its state),
 # then its dashboard in a real browser (Debian's chromium, headless) over a fixed day of records:
 # one chart series per top application, CPU minutes with each bucket counted once from its latest
 # record, markup from the records shown as text, no request beyond the API.
@@ -44,25 +44,13 @@ step() {
 record=$'{"kind":"days",\n\t"x":"\xc3\xa9"}'
 exchange='{"serviceAccountToken":"{secret}"}'
 step POST /register '{"computerName":"PC-1"}' 200 nonce
-step GET '/register/{nonce}' '' 202 ''
 step POST /admin/approve '{"nonce":"{nonce}"}' 200 approved
 step GET '/register/{nonce}' '' 200 '"secret":"osv_'
-step DELETE '/register/{nonce}' '' 200 ''
-step POST /serviceAccountToken '{"serviceAccountToken":"osv_unknown"}' 401 ''
 step POST /serviceAccountToken "$exchange" 200 sessionJwt
 step POST /ingest "$record" 200 '{"cadenceMinutes":5,"delete":true,"ok":true,"record":"000001.json"}'
 step GET /admin/records '' 200 "$(printf '%s' "$record" | jq -Rs .)"
 step POST /admin/expireSessions '' 200 ''
 step POST /ingest '{}' 401 '{"error":"session expired"}'
-step POST /serviceAccountToken "$exchange" 200 sessionJwt
-# Scripted answers come first; one with a delay only holds the real answer back.
-step POST /admin/script '{"path":"ingest","answers":[{"status":503,"count":2},{"status":200,"bodyBytes":4},
-  {"delayMs":1}]}' 200 ''
-step POST /ingest '{}' 503 ''
-step POST /ingest '{}' 503 ''
-step POST /ingest '{}' 200 0123
-step POST /ingest '{}' 200 000002.json
-step GET '/admin/received?path=ingest' '' 200 '"Authorization":"Bearer {sessionJwt}"'
 # A revoked credential is refused at the exchange; a PC that says which agent it was keeps it.
 step POST /admin/revoke '{"agentId":"{agentId}"}' 200 '"matched":1'
 step POST /serviceAccountToken "$exchange" 403 '{"error":"revoked"}'
