@@ -3,7 +3,7 @@
 # refusals; the Wine tests drive its scripted answers and request list and restart it over its state),
 # then its dashboard in a real browser (Debian's chromium, headless) over a fixed day of records:
 # one chart series per top application, CPU minutes with each bucket counted once from its latest
-# record, markup from the records shown as text.
+# record, markup from the records shown as text, no request beyond the API.
 set -uo pipefail
 api_exe=$1
 work=$(mktemp -d)
@@ -74,7 +74,7 @@ days 0 10 10 "{\"chrome\":30,\"$hostile\":20,\"code\":10,\"outlook\":6,\"teams\"
 days 10 20 10 '{"chrome":10,"code":20,"teams":1}'
 
 timeout 60 chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking \
-  --disable-component-update --disable-sync --user-data-dir="$work/profile" \
+  --disable-component-update --disable-sync --user-data-dir="$work/profile" --log-net-log="$work/net.json" \
   --virtual-time-budget=5000 --dump-dom "$base/?agent=pc-1&date=20260105" >"$work/dom.html" 2>/dev/null
 grep -q 'data-rendered="1"' "$work/dom.html" || fail "the page did not render: $(head -c 2000 "$work/dom.html")"
 # Top six by CPU minutes, then "other" (zoom and notepad).
@@ -87,6 +87,11 @@ zoom=0.20 notepad=0.10"
 grep -qF '<td>&lt;b&gt;bold&lt;/b&gt;</td>' "$work/dom.html" || fail "the description is not shown as text"
 [ "$(grep -o '<script' "$work/dom.html" | wc -l)" = 1 ] || fail "markup from the records became a script element"
 grep -q '<img' "$work/dom.html" && fail "markup from the records became an image element"
+# Every request of the page (its top frame being the API's) went to the API.
+urls=$(jq -r '(.constants.logEventTypes.URL_REQUEST_START_JOB) as $start | .events[] | select(.type == $start and
+  ((.params.network_isolation_key // "") | startswith("http://127.0.0.1 "))) | .params.url' "$work/net.json")
+grep -q "^$base/admin/day" <<<"$urls" || fail "the net log shows no request of the page for the day"
+grep -v "^$base/" <<<"$urls" && fail "requests beyond the API (above)"
 
 [ $failures -eq 0 ] && echo "all checks passed"
 exit $((failures > 0))
