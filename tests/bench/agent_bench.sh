@@ -107,7 +107,7 @@ for count in "${counts[@]}"; do
   if [ "$count" -gt "$added" ]; then
     wine "$bench_dir/idle_windows.exe" $((count - added)) </dev/null >/dev/null 2>&1
     added=$count
-    echo "started $added extra idle processes ($(count_wine_processes) Wine processes in the prefix); settling $settle s"
+    echo "started $added extra idle processes; settling $settle s"
     sleep "$settle"
   fi
   declare -A cpu=() first=() memory=()
@@ -134,9 +134,7 @@ for count in "${counts[@]}"; do
 done
 
 echo
-echo "CPU: % of one core, the median of the windows and each window; ratio: the median of the agent/bare-loop"
-echo "ratios of the windows. Memory (MiB): lowest level over the first minute of the first window and over the"
-echo "last minute of the last window of each count."
+echo "CPU: % of one core, median and windows; ratio: median of the windows' agent/bare-loop ratios; memory (MiB): lowest level over the first minute of the first window and over the last minute of the last window of each count."
 printf '%6s  %-19s %7s  %-25s %5s  %-13s %-13s\n' extra process "CPU %" windows ratio resident "private dirty"
 printf '%s\n' "${table[@]}"
 echo

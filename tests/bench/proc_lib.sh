@@ -20,8 +20,6 @@ wine_pid() { prefix_processes | awk -F'\t' -v text="$1" 'index($3, text) { print
 # This prefix's wineserver, which does the work of every process's server calls.
 wineserver_pid() { prefix_processes | awk -F'\t' '$2 ~ /^wineserver/ { print $1; found = 1; exit } END { exit !found }'; }
 
-count_wine_processes() { prefix_processes | grep -vc $'\twineserver'; }
-
 # task_runtimes PID: "TID NANOSECONDS" for each live thread, its time on a CPU so far.
 task_runtimes() {
   local stat
