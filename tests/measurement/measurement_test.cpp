@@ -186,6 +186,19 @@ TEST(PowerEvents, MapsEachProvidersOwnIdsFromRenderedValues) {
 
 constexpr std::int64_t kHour = 3'600'000;
 
+// Every poll reads the last 48 hours: two entries of one time in one poll are both new, and the
+// next poll takes only later ones.
+TEST(EventLogCursor, DeliversOnlyWhatIsNewerThanThePreviousPolls) {
+  EventLogCursor cursor;
+  const std::vector<std::pair<int, bool>> polls[] = {{{100, true}, {300, true}, {300, true}},
+                                                     {{100, false}, {300, false}, {301, true}}};
+  for (const auto& poll : polls) {
+    cursor.beginPoll();
+    for (const auto& [at, accepted] : poll) EXPECT_EQ(cursor.accept(at), accepted) << at;
+    cursor.endPoll();
+  }
+}
+
 TEST(AppsRegistry, DescribesWhatIsNewOrChangedAtMostOnceADayAndForgetsAfterAWeek) {
   testing::FakeClock clock;
   testing::FakeAppsRegistry registry(clock);

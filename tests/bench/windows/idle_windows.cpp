@@ -14,18 +14,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
   }
   char self[MAX_PATH];
   const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
-  if (length == 0 || length >= sizeof self) {
-    return 1;
-  }
+  if (length == 0 || length >= sizeof self) return 1;
   char line[MAX_PATH + 2];
   std::snprintf(line, sizeof line, "\"%s\"", self);
   for (int i = 0; i < copies; ++i) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-      return 1;
-    }
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) return 1;
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
   }

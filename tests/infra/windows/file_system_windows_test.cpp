@@ -42,9 +42,7 @@ TEST(FileSystemWindows, AReplacingWriteWaitsForAReaderOfTheFile) {
 // Run as a child of the test below (OSTRIVEL_WRITER set): replaces one file until it is killed.
 TEST(FileSystemWindows, Writer) {
   const char* target = std::getenv("OSTRIVEL_WRITER");
-  if (target == nullptr) {
-    GTEST_SKIP() << "the killed writer of AWriterKilledAtAnyMomentNeverLeavesAPartialFile";
-  }
+  if (target == nullptr) GTEST_SKIP() << "the killed writer of AWriterKilledAtAnyMomentNeverLeavesAPartialFile";
   FileSystemWindows files;
   // Told only once the contents are built, so the killer's moments fall among the writes.
   SetEvent(KernelHandle(OpenEventA(EVENT_MODIFY_STATE, FALSE, "ostrivel-writer-ready")).get());
@@ -56,9 +54,7 @@ TEST(FileSystemWindows, Writer) {
 // sharing nothing with anyone, until the release file OSTRIVEL_SQUAT_RELEASE appears.
 TEST(FileSystemWindows, Squatter) {
   const char* folder = std::getenv("OSTRIVEL_SQUAT");
-  if (folder == nullptr) {
-    GTEST_SKIP() << "run by infra_windows_test.sh";
-  }
+  if (folder == nullptr) GTEST_SKIP() << "run by infra_windows_test.sh";
   const KernelHandle held(CreateFileW(toWide(folder, CP_ACP).c_str(), FILE_READ_DATA, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   ASSERT_TRUE(held) << "cannot hold " << folder << ": " << GetLastError();
@@ -107,9 +103,7 @@ TEST(FileSystemWindows, AWriterKilledAtAnyMomentNeverLeavesAPartialFile) {
 // elsewhere's record), elsewhere\ (that record), linked-data (a link to data).
 TEST(FileSystemWindows, NeverGoesThroughALinkBelowTheDataFolder) {
   const char* base = std::getenv("OSTRIVEL_TEST_LINKS");
-  if (base == nullptr) {
-    GTEST_SKIP() << "run through infra_windows_test.sh";
-  }
+  if (base == nullptr) GTEST_SKIP() << "run through infra_windows_test.sh";
   const std::string data = std::string(base) + "\\data", outbox = data + "\\outbox", history = data + "\\history";
   FileSystemWindows files(data);
   EXPECT_FALSE(files.ensureDirectory(outbox + "\\deeper"));

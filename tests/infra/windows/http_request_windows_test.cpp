@@ -20,9 +20,7 @@ std::string environment(const char* name) { return std::getenv(name) == nullptr 
 class HttpRequestWindowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (api.empty()) {
-      GTEST_SKIP() << "OSTRIVEL_TEST_API_URL is not set: run through infra_windows_test.sh";
-    }
+    if (api.empty()) GTEST_SKIP() << "OSTRIVEL_TEST_API_URL is not set: run through infra_windows_test.sh";
     ASSERT_EQ(admin.del("admin/received", "").status, 200);
   }
   json received(HttpRequestWindows& server) {

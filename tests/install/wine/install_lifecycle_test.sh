@@ -86,6 +86,8 @@ run_agent -check
 expect_contains "$WORK/out" "[info] [check] decision: healthy, opening ${page}********"
 wait_for 10 opened "$page$token" || fail "today's page never reached the browser: $(cat "$OPENED_LINKS")"
 grep -rqF -- "$token" "$DATA_UNIX/logs" "$WORK/out" "$WORK/err" && fail "the credential reached a log"
+OSTRIVEL_APP_URL=ostrivel-nowhere://app run_agent -check
+expect_contains "$WORK/out" "[warn] [ui] the shell did not open the link (code 31)"
 
 # Silent and healthy at this user's first logon: the first-logon balloon, which ends on its own
 # (our timer ends the toast 15 s after the icon is added; Wine then takes up to 2 s more to remove
