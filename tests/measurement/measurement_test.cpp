@@ -76,6 +76,10 @@ TEST(CpuAccounting, GapOfMoreThanTwoIntervalsOrABackwardClockDiscardsTheWindow) 
   driver.tick({{4, "game.exe", 70.0, 1}}, kStart + 1000);
   driver.tick({{4, "game.exe", 80.0, 1}}, kStart + 1000);
   EXPECT_EQ(window(kStart + 1000, 80.0), (json{{"game", 10.0}}));
+  // Without a window every tick is a sample, a millisecond after the last one too.
+  Driver instant(0, 5);
+  instant.tick({{4, "game.exe", 0.0, 1}}, kStart);
+  EXPECT_EQ(instant.shares({{4, "m.exe", 0.0005, 1}}, kStart + 1), (json{{"m", 50.0}}));
   // The interval fits in the window; a window below one second has none, so no gap is too long.
   const std::tuple<int, int, int> intervals[] = {{60, 5, 5}, {60, 0, 1}, {3, 5, 3}, {1, 5, 1}, {0, 5, 0}};
   for (const auto& [window, interval, effective] : intervals)
