@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include "measurement/process_record.h"
@@ -15,16 +14,12 @@ namespace ostrivel {
 
 // Leaves the bytes a buffer gains uninitialised: the native call writes what it returns, and the
 // pages of a buffer sized for a busy machine that it never reaches stay untouched, so they
-// cost no physical memory.
+// cost no physical memory. Construction with a value falls back to std::construct_at.
 template <typename T>
 struct UninitialisedAllocator : std::allocator<T> {
   template <typename U>
   void construct(U* at) noexcept {
     ::new (static_cast<void*>(at)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* at, Args&&... args) {
-    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
   }
 };
 using ProcessBuffer = std::vector<std::byte, UninitialisedAllocator<std::byte>>;
